@@ -1,0 +1,98 @@
+// The serial-port driver of both programs: one entry, ComDriverCall, a command code, a place
+// for the result and a parameter block. At most one open port per process.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "framework/Event.h"
+#include "serial/SerialApi.h"
+
+// Command codes.
+enum : uint32_t {
+    COM_OPEN = 0,
+    COM_WRITE = 1,
+    COM_READ = 2,
+    COM_SETLINES = 5,
+    COM_CLOSE = 6,
+    COM_BUSY = 7,
+    COM_MODEMSTATUS = 8,
+    COM_VERSION = 9,
+};
+
+// The thread message that gives the write worker its order (WM_USER + 258).
+constexpr uint32_t WM_COMWRITE = 0x0502;
+
+constexpr uint32_t COM_INPUT_QUEUE = 7168;
+constexpr uint32_t COM_OUTPUT_QUEUE = 1;
+constexpr uint32_t COM_READ_MAX = 6144;        // bytes one COM_READ takes at most
+constexpr uint32_t COM_READ_BUFFER = 6145;     // ... and the zero behind them
+constexpr uint32_t COM_CLOSE_WAIT_MS = 5000;   // how long COM_CLOSE waits for a writing worker
+constexpr std::size_t COM_VERSION_SIZE = 25;
+
+// Parameter block of COM_OPEN. The configurator's block ends after format.
+struct ComOpenBlock {
+    uint16_t port = 0;    // COM port number; 0 = no port
+    uint32_t speed = 0;   // bit/s
+    uint16_t format = 0;  // data-format selector, read per program variant
+    uint16_t keying = 0;  // loader: 1 = raise RTS around every write
+};
+
+// Parameter block of COM_WRITE: a 16-bit length followed directly by that many bytes.
+// It must stay in place and unchanged until COM_BUSY answers 0.
+template <std::size_t N>
+struct ComWriteBlock {
+    uint16_t length = 0;
+    uint8_t data[N] = {};
+};
+
+enum class ComVariant {
+    Configurator,  // " COM-driver Version 2.00"; format 0 = 8N1, else 8E1; lines via the DCB
+    Loader,        // " COM-driver Version 4.00"; format 8 = 8N1, else 7E1; keying; EV_BREAK
+};
+
+class VaRevir;
+
+class ComDriver {
+public:
+    ComDriver(ComVariant variant, serial::SerialApi& api);
+    ~ComDriver();
+    ComDriver(const ComDriver&) = delete;
+    ComDriver& operator=(const ComDriver&) = delete;
+
+    // Always returns 1; the outcome is in *result.
+    int Call(uint32_t command, int* result, void* block);
+
+    ComVariant Variant() const { return variant_; }
+    uint16_t CurrentPort() const { return currentPort_; }
+
+private:
+    void Open(int* result, const ComOpenBlock* block);
+    void Write(int* result, const void* block);
+    void Read(int* result, uint8_t* buffer);
+    void SetLines(int* result, uint8_t lines);
+    void Close(int* result);
+    int Busy();
+    void Version(int* result, char* text);
+
+    ComVariant variant_;
+    serial::SerialApi& api_;
+    serial::PortHandle port_ = nullptr;
+    uint16_t currentPort_ = 0;
+    fw::Event stopEvent_;
+    VaRevir* worker_ = nullptr;
+    // The pending write: the worker reads it and lowers the remaining length.
+    uint32_t pendingLength_ = 0;
+    const uint8_t* pendingData_ = nullptr;
+    bool keying_ = false;
+
+    friend class VaRevir;
+};
+
+// The process-wide driver behind ComDriverCall. Each program installs its own variant at start.
+void ComDriverInstall(ComDriver* driver);
+ComDriver* ComDriverInstalled();
+
+// The single entry of the driver: always returns 1, the outcome is in *result.
+// With no driver installed every command leaves *result unchanged.
+int ComDriverCall(uint32_t command, int* result, void* block);
