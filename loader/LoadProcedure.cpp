@@ -1,0 +1,201 @@
+#include "loader/LoadProcedure.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace loader {
+
+int32_t RestartCount = 0;
+
+namespace {
+
+constexpr uint8_t kPlus = 0x2B;
+constexpr int kStartSequence = 2;
+constexpr int kRestartSequence = 8;
+
+const char kStartTooltip[] = " Загрузка программы в KRT42 ";
+const char kStopTooltip[] = " Остановить загрузку ";
+
+int ChannelBusy() {
+    int busy = 0;
+    ComDriverCall(COM_BUSY, &busy, nullptr);
+    return busy;
+}
+
+}  // namespace
+
+LoadProcedure::LoadProcedure(LoaderHost& host, ProgramImage& image) : host_(host), image_(image) {}
+
+void LoadProcedure::StartStop(const char* path) {
+    // The existence test comes first in every state: pressing stop on a deleted file only
+    // reports it, and the load goes on.
+    if (!FileExists(path)) {
+        host_.SetStatusText(0, "Ошибка: отсутствует данный файл.");
+        return;
+    }
+    if (state == Idle) {
+        if (!image_.Open(path)) {
+            host_.SetStatusText(0, "Ошибка открытия файла.");
+            return;
+        }
+        total = remaining = image_.Length();
+        position = 0;
+        blockSize = BLOCK_SIZE;
+        SendSequence(kStartSequence);
+        host_.EnableChooseButton(false);
+        host_.SetBarPos(0);
+        host_.SetStartTooltip(kStopTooltip);
+        image_.ReadAndClose();
+        host_.SetStartIcon(ICON_STOP);
+        lastPercent = -1;
+        state = Ready;
+        return;
+    }
+    state = Idle;
+    // Nothing goes to the adapter on a stop; a sequence still waiting for the line is dropped.
+    dueFirst_ = dueCount_ = 0;
+    host_.SetStartTooltip(kStartTooltip);
+    host_.SetBarPos(0);
+    char text[64];
+    std::snprintf(text, sizeof text, "Процесс загрузки %d%%", 0);
+    host_.SetBarText(text);
+    host_.SetStartIcon(ICON_START);
+    host_.EnableChooseButton(true);
+}
+
+void LoadProcedure::SendSequence(int length) {
+    // sendBlock belongs to the write worker until COM_BUSY answers 0: a sequence that falls due
+    // while a block is still going out waits for the next tick that finds the line free.
+    if (dueCount_ == 0 && ChannelBusy() == 0) {
+        std::memset(sendBlock.data, kPlus, static_cast<size_t>(length));
+        sendBlock.length = static_cast<uint16_t>(length);
+        int result = 0;
+        ComDriverCall(COM_WRITE, &result, &sendBlock);
+        return;
+    }
+    if (dueCount_ < kDueMax) {
+        due_[(dueFirst_ + dueCount_) % kDueMax] = static_cast<uint8_t>(length);
+        ++dueCount_;
+    }
+}
+
+void LoadProcedure::Tick() {
+    int busy = ChannelBusy();
+    if (dueCount_ != 0) {
+        if (busy == 0) {
+            int length = due_[dueFirst_];
+            dueFirst_ = (dueFirst_ + 1) % kDueMax;
+            --dueCount_;
+            std::memset(sendBlock.data, kPlus, static_cast<size_t>(length));
+            sendBlock.length = static_cast<uint16_t>(length);
+            int result = 0;
+            ComDriverCall(COM_WRITE, &result, &sendBlock);
+            return;
+        }
+    } else if (busy == 0 && state == Ready) {
+        state = Pending;
+        host_.PostLoaderMessage(remaining != 0 ? LM_SEND_BLOCK : LM_FINISHED);
+        return;
+    }
+    if (state == Ready && rxPending == 0) {
+        // Only reached while a write is still going out.
+        int n = 0;
+        ComDriverCall(COM_READ, &n, rxChunk);
+        if (n > 0) {
+            rxCount = n > RX_COUNT_MAX ? RX_COUNT_MAX : n;
+            rxPending = 1;
+            state = Pending;
+            host_.PostLoaderMessage(LM_RECEIVED);
+        }
+    }
+}
+
+bool LoadProcedure::HandleMessage(uint32_t message) {
+    switch (message) {
+        case LM_RECEIVED:
+            OnReceived();
+            return true;
+        case LM_SEND_BLOCK:
+            OnSendBlock();
+            return true;
+        case LM_FINISHED:
+            OnFinished();
+            return true;
+        default:
+            return false;
+    }
+}
+
+void LoadProcedure::OnSendBlock() {
+    if (state != Pending || remaining == 0) return;
+    int32_t chunk = blockSize;
+    remaining -= blockSize;
+    if (remaining <= 0) {
+        chunk = remaining + blockSize;
+        remaining = 0;
+    }
+    // The label shows the share sent before this block, rounded half up.
+    long labelPercent = static_cast<long>(position * 100.0 / total + 0.5);
+    char text[64];
+    std::snprintf(text, sizeof text, "Процесс ... %3ld%c", labelPercent, '%');
+    host_.SetLabelText(text);
+
+    std::memcpy(sendBlock.data, image_.Data() + position, static_cast<size_t>(chunk));
+    sendBlock.length = static_cast<uint16_t>(chunk);
+    position += chunk;
+    int result = 0;
+    ComDriverCall(COM_WRITE, &result, &sendBlock);
+
+    // The bar shows the share after this block, truncated.
+    int barPercent = static_cast<int>(static_cast<double>(position) / total * 100.0);
+    if (barPercent != lastPercent) {
+        std::snprintf(text, sizeof text, "Процесс загрузки %d%%", barPercent);
+        host_.SetBarText(text);
+        host_.SetBarPos(barPercent);
+        lastPercent = barPercent;
+    }
+    state = Ready;
+}
+
+void LoadProcedure::OnFinished() {
+    host_.EnableChooseButton(true);
+    state = Idle;
+    host_.SetStartTooltip(kStartTooltip);
+    host_.SetBarPos(100);
+    char text[64];
+    std::snprintf(text, sizeof text, "Загрузка программы закончена 100%%");
+    host_.SetBarText(text);
+    host_.SetStartIcon(ICON_START);
+}
+
+void LoadProcedure::OnReceived() {
+    if (state == Pending) {
+        bool restarted = false;
+        for (int32_t i = 0; i < rxCount; ++i) {
+            if (rxChunk[i] == RESTART_BYTE) {
+                Restart();
+                restarted = true;
+            }
+        }
+        // Bytes without any 'R' must not leave the load standing still: the token goes back.
+        if (!restarted) state = Ready;
+    }
+    rxCount = 0;
+    rxPending = 0;
+}
+
+void LoadProcedure::Restart() {
+    ++RestartCount;
+    char text[32];
+    std::snprintf(text, sizeof text, " R%d ", RestartCount);
+    host_.SetStatusText(0, text);
+    SendSequence(kRestartSequence);
+    host_.SetBarPos(0);
+    position = 0;
+    remaining = total;
+    lastPercent = -1;
+    blockSize = BLOCK_SIZE;
+    state = Ready;
+}
+
+}  // namespace loader
