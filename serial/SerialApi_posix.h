@@ -1,0 +1,42 @@
+// The serial calls over termios, for the native build: a COM port number maps to a device path.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "serial/SerialApi.h"
+
+namespace serial {
+
+class PosixSerialApi : public SerialApi {
+  public:
+    using PathOf = std::function<std::string(unsigned number)>;
+
+    // KRT_COM<n> from the environment when set, else /dev/ttyS<n-1>. Port 0 has no device.
+    static std::string DefaultPathOf(unsigned number);
+
+    explicit PosixSerialApi(PathOf pathOf = &PosixSerialApi::DefaultPathOf);
+
+    PortHandle Open(unsigned number) override;
+    void Close(PortHandle port) override;
+    bool SetupQueues(PortHandle port, uint32_t inQueue, uint32_t outQueue) override;
+    bool GetTimeouts(PortHandle port, CommTimeouts* timeouts) override;
+    bool SetTimeouts(PortHandle port, const CommTimeouts& timeouts) override;
+    bool GetLineSettings(PortHandle port, LineSettings* settings) override;
+    bool SetLineSettings(PortHandle port, const LineSettings& settings) override;
+    bool SetEventMask(PortHandle port, uint32_t mask) override;
+    bool Escape(PortHandle port, EscapeFunction function) override;
+    bool GetModemStatus(PortHandle port, uint32_t* status) override;
+    bool Read(PortHandle port, uint8_t* buffer, uint32_t size, uint32_t* got) override;
+    bool Write(PortHandle port, const uint8_t* data, uint32_t size, uint32_t* written) override;
+
+    // The termios speed constant for a rate in bit/s; false for a rate the terminal layer lacks.
+    static bool SpeedConstant(uint32_t baudRate, unsigned* constant);
+    // ... and back; 0 for an unknown constant.
+    static uint32_t BaudRateOf(unsigned constant);
+
+  private:
+    PathOf pathOf_;
+};
+
+}  // namespace serial
