@@ -3,6 +3,9 @@
 #include <windows.h>
 #include <process.h>
 
+// <windows.h> maps the name to PostThreadMessageA, which would rename the member here only.
+#undef PostThreadMessage
+
 #include <atomic>
 
 #include "framework/WorkerThread.h"
@@ -69,7 +72,7 @@ bool WorkerThread::CreateThread(int priority) {
 
 bool WorkerThread::PostThreadMessage(uint32_t message, uintptr_t wParam, intptr_t lParam) {
     if (impl_ == nullptr) return false;
-    return PostThreadMessageA(impl_->id, message, wParam, lParam) != 0;
+    return ::PostThreadMessageA(impl_->id, message, wParam, lParam) != 0;
 }
 
 bool WorkerThread::WaitForEnd(uint32_t timeoutMs) {
