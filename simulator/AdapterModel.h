@@ -1,0 +1,59 @@
+// The simulated adapter's parameters and its answers to the configurator's requests. Values are
+// kept as the bytes that went over the line; units are OEM (866) texts, as the adapter sends them.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "simulator/SimFrames.h"
+
+namespace sim {
+
+struct Element {
+    std::string value;
+    std::string unit;
+};
+
+// What one request leads to: an answer frame's code and data, or no answer; note says which
+// in words for the log.
+struct Outcome {
+    bool answered = false;
+    uint8_t code = 0;
+    std::string data;
+    std::string note;
+};
+
+class AdapterModel {
+  public:
+    // A stored value longer than this would make the 99-element answer outgrow what the
+    // configurator assembles in one frame; such writes are refused.
+    static constexpr std::size_t MAX_VALUE = 45;
+
+    AdapterModel();
+
+    Outcome Handle(const RequestFrame& request);
+
+    // Every write is refused with this OEM text while it is not empty.
+    void SetRefusal(const std::string& oemText);
+    const std::string& Refusal() const { return refusal_; }
+
+    // Element of a parameter, or nullptr when the adapter does not hold it.
+    const Element* Find(int param, int element) const;
+    Element* Find(int param, int element);
+
+  private:
+    Outcome ReadPlain(const std::vector<std::string>& head, std::size_t items);
+    Outcome ReadArray(const std::vector<std::string>& head, std::size_t items);
+    Outcome WritePlain(const std::vector<std::vector<std::string>>& items);
+    Outcome WriteArray(const std::vector<std::vector<std::string>>& items);
+    // The reply item that accepts or refuses; why is empty to accept.
+    static std::string ReplyItem(const std::string& why);
+    std::string CheckValue(const std::string& value) const;
+
+    std::map<int, std::vector<Element>> params_;
+    std::string refusal_;
+};
+
+}  // namespace sim

@@ -1,0 +1,282 @@
+// krt42sim: a stand-in for the KRT42 adapter on a pseudo-terminal or a real serial line.
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <poll.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "simulator/SimDevice.h"
+#include "simulator/SimEngine.h"
+
+namespace {
+
+volatile sig_atomic_t g_stop = 0;
+volatile pid_t g_child = 0;
+
+void OnStopSignal(int) {
+    g_stop = 1;
+}
+void ForwardSignal(int sig) {
+    if (g_child > 0) kill(g_child, sig);
+}
+
+int64_t NowMs() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+void Usage() {
+    std::fprintf(stderr,
+                 "usage: krt42sim --link PATH | --tty DEVICE [--speed BPS] [--log FILE]\n"
+                 "                [--mode configurator|loader] [--silent] [--refuse TEXT] [--bad-crc]\n"
+                 "                [--split N] [--delay MS] [--capture FILE] [--r-after N[,N...]] [--ixon]\n");
+}
+
+bool ParseInt(const char* s, long& out, long min) {
+    char* end = nullptr;
+    errno = 0;
+    const long v = std::strtol(s, &end, 10);
+    if (errno || !end || *end || end == s || v < min) return false;
+    out = v;
+    return true;
+}
+
+class MainHost : public sim::SimHost {
+  public:
+    sim::SimDevice device;
+    FILE* log = nullptr;
+    FILE* capture = nullptr;
+    bool quit = false;
+
+    void Log(const std::string& line) override {
+        if (log) std::fprintf(log, "%s\n", line.c_str());
+    }
+    sim::LineInfo Line(int want) override { return device.Line(want); }
+    void Capture(const uint8_t* bytes, std::size_t n) override {
+        if (!capture) return;
+        std::fwrite(bytes, 1, n, capture);
+        std::fflush(capture);
+    }
+    bool Unplug(std::string& detail) override {
+        if (device.Fd() < 0) {
+            detail = "already unplugged";
+            return false;
+        }
+        device.Unplug();
+        pendingOut.clear();
+        return true;
+    }
+    bool Replug(std::string& detail) override {
+        pendingOut.clear();
+        return device.Replug(detail);
+    }
+    bool SetSpeed(int bps, std::string& detail) override { return device.SetSpeed(bps, detail); }
+    void Quit() override { quit = true; }
+
+    std::vector<uint8_t> pendingOut;  // taken from the engine, not yet accepted by the line
+};
+
+// The pty must be this process's controlling terminal, which needs a session of its own; a
+// process group leader cannot start one, so it stays behind as a waiting parent.
+bool OwnSession() {
+    if (setsid() >= 0) return true;
+    const pid_t child = fork();
+    if (child < 0) return false;
+    if (child == 0) return setsid() >= 0;
+    g_child = child;
+    struct sigaction sa {};
+    sa.sa_handler = ForwardSignal;
+    sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGINT, &sa, nullptr);
+    signal(SIGHUP, SIG_IGN);
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    std::exit(WIFEXITED(status) ? WEXITSTATUS(status) : 1);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    sim::Options opt;
+    std::string link, tty, logPath, capturePath;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        const bool hasValue = i + 1 < argc;
+        long n = 0;
+        if (a == "--link" && hasValue) {
+            link = argv[++i];
+        } else if (a == "--tty" && hasValue) {
+            tty = argv[++i];
+        } else if (a == "--speed" && hasValue && ParseInt(argv[i + 1], n, 1) && sim::CodeOfSpeed(n)) {
+            opt.speed = static_cast<int>(n);
+            ++i;
+        } else if (a == "--log" && hasValue) {
+            logPath = argv[++i];
+        } else if (a == "--mode" && hasValue &&
+                   (std::string(argv[i + 1]) == "configurator" || std::string(argv[i + 1]) == "loader")) {
+            opt.mode = std::string(argv[++i]) == "loader" ? sim::Mode::Loader : sim::Mode::Configurator;
+        } else if (a == "--silent") {
+            opt.silent = true;
+        } else if (a == "--refuse" && hasValue) {
+            opt.refusal = sim::Utf8ToCp866(argv[++i]);
+        } else if (a == "--bad-crc") {
+            opt.badCrc = true;
+        } else if (a == "--split" && hasValue && ParseInt(argv[i + 1], n, 0)) {
+            opt.split = static_cast<int>(n);
+            ++i;
+        } else if (a == "--delay" && hasValue && ParseInt(argv[i + 1], n, 0)) {
+            opt.delayMs = static_cast<int>(n);
+            ++i;
+        } else if (a == "--capture" && hasValue) {
+            capturePath = argv[++i];
+        } else if (a == "--r-after" && hasValue) {
+            std::string list = argv[++i];
+            std::size_t at = 0;
+            while (at <= list.size()) {
+                std::size_t comma = list.find(',', at);
+                if (comma == std::string::npos) comma = list.size();
+                if (!ParseInt(list.substr(at, comma - at).c_str(), n, 1)) {
+                    std::fprintf(stderr, "krt42sim: bad --r-after list: %s\n", list.c_str());
+                    return 2;
+                }
+                opt.rAfter.push_back(n);
+                at = comma + 1;
+            }
+        } else if (a == "--ixon") {
+            opt.ixon = true;
+        } else {
+            std::fprintf(stderr, "krt42sim: bad argument: %s\n", a.c_str());
+            Usage();
+            return 2;
+        }
+    }
+    if (link.empty() == tty.empty()) {
+        Usage();
+        return 2;
+    }
+
+    if (!link.empty() && !OwnSession()) {
+        std::fprintf(stderr, "krt42sim: cannot start a session: %s\n", std::strerror(errno));
+        return 1;
+    }
+    // Closing the pty master (unplug) hangs up our own controlling terminal.
+    signal(SIGHUP, SIG_IGN);
+    signal(SIGPIPE, SIG_IGN);
+    struct sigaction sa {};
+    sa.sa_handler = OnStopSignal;
+    sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGINT, &sa, nullptr);
+
+    MainHost host;
+    if (!logPath.empty()) {
+        host.log = std::fopen(logPath.c_str(), "a");
+        if (!host.log) {
+            std::fprintf(stderr, "krt42sim: %s: %s\n", logPath.c_str(), std::strerror(errno));
+            return 1;
+        }
+        setvbuf(host.log, nullptr, _IOLBF, 0);
+    }
+    if (!capturePath.empty()) {
+        host.capture = std::fopen(capturePath.c_str(), "wb");
+        if (!host.capture) {
+            std::fprintf(stderr, "krt42sim: %s: %s\n", capturePath.c_str(), std::strerror(errno));
+            return 1;
+        }
+    }
+    std::string error;
+    const bool opened = link.empty() ? host.device.OpenTty(tty, opt.speed, error)
+                                     : host.device.OpenPty(link, opt.ixon, error);
+    if (!opened) {
+        std::fprintf(stderr, "krt42sim: %s\n", error.c_str());
+        return 1;
+    }
+    sim::Engine engine(host, opt);
+    host.Log("START path=" + host.device.Path() + " speed=" + std::to_string(opt.speed) +
+             " mode=" + (opt.mode == sim::Mode::Loader ? "loader" : "configurator"));
+    std::printf("READY %s\n", host.device.Path().c_str());
+    std::fflush(stdout);
+
+    bool stdinOpen = true;
+    std::string stdinBuf;
+    uint8_t buf[4096];
+    while (!host.quit && !g_stop) {
+        int64_t now = NowMs();
+        // Move what is due from the engine to the line, one piece at a time so that the pauses
+        // of a split answer stand between the pieces.
+        const int fd = host.device.Fd();
+        while (host.pendingOut.empty() && engine.HasOutput() && engine.NextDue() <= now) {
+            sim::Bytes piece = engine.TakeDue(now);
+            if (fd >= 0) host.pendingOut = std::move(piece);
+        }
+        if (fd >= 0 && !host.pendingOut.empty()) {
+            const ssize_t w = ::write(fd, host.pendingOut.data(), host.pendingOut.size());
+            if (w > 0) host.pendingOut.erase(host.pendingOut.begin(), host.pendingOut.begin() + w);
+        }
+
+        pollfd fds[2];
+        int nfds = 0;
+        int stdinIdx = -1, lineIdx = -1;
+        if (stdinOpen) {
+            fds[nfds] = {0, POLLIN, 0};
+            stdinIdx = nfds++;
+        }
+        if (fd >= 0) {
+            fds[nfds] = {fd, static_cast<short>(POLLIN | (host.pendingOut.empty() ? 0 : POLLOUT)), 0};
+            lineIdx = nfds++;
+        }
+        int timeout = -1;
+        if (host.pendingOut.empty() && engine.HasOutput()) {
+            const int64_t wait = engine.NextDue() - now;
+            timeout = wait < 0 ? 0 : static_cast<int>(wait);
+        }
+        const int r = poll(fds, nfds, timeout);
+        if (r < 0) {
+            if (errno == EINTR) continue;
+            std::fprintf(stderr, "krt42sim: poll: %s\n", std::strerror(errno));
+            break;
+        }
+        now = NowMs();
+        if (lineIdx >= 0 && (fds[lineIdx].revents & (POLLIN | POLLHUP | POLLERR))) {
+            const ssize_t n = ::read(fd, buf, sizeof buf);
+            if (n > 0) {
+                engine.OnReceived(buf, static_cast<std::size_t>(n), now);
+            } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
+                // A real device that went away: stop polling it until a replug.
+                host.Log(std::string("LINE lost: ") + (n == 0 ? "end of file" : std::strerror(errno)));
+                host.device.Unplug();
+                host.pendingOut.clear();
+            }
+        }
+        if (stdinIdx >= 0 && (fds[stdinIdx].revents & (POLLIN | POLLHUP | POLLERR))) {
+            const ssize_t n = ::read(0, buf, sizeof buf);
+            if (n <= 0) {
+                // Without a controller the simulator goes on until it is told to stop by a signal.
+                if (n == 0 || (errno != EAGAIN && errno != EINTR)) stdinOpen = false;
+            } else {
+                stdinBuf.append(reinterpret_cast<const char*>(buf), static_cast<std::size_t>(n));
+                std::size_t nl;
+                while ((nl = stdinBuf.find('\n')) != std::string::npos && !host.quit) {
+                    const std::string line = stdinBuf.substr(0, nl);
+                    stdinBuf.erase(0, nl + 1);
+                    if (line.find_first_not_of(" \r\t") == std::string::npos) continue;
+                    std::printf("%s\n", engine.Command(line, now).c_str());
+                    std::fflush(stdout);
+                }
+            }
+        }
+    }
+    host.Log("STOP " + engine.StatsLine());
+    host.device.Close();
+    if (host.capture) std::fclose(host.capture);
+    if (host.log) std::fclose(host.log);
+    return 0;
+}
