@@ -14,6 +14,8 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <sstream>
+#include <sys/stat.h>
 #include <string>
 #include <vector>
 
@@ -101,6 +103,7 @@ class SimProcess {
         return false;
     }
     bool Started() const { return pid_ > 0; }
+    pid_t Pid() const { return pid_; }
 
   private:
     pid_t pid_ = -1;
@@ -119,6 +122,19 @@ int OpenLine(const std::string& path, speed_t speed) {
     cfsetospeed(&t, speed);
     tcsetattr(fd, TCSANOW, &t);
     return fd;
+}
+
+// Field 7 of /proc/PID/stat: the device number of the process's controlling terminal.
+long ControllingTty(pid_t pid) {
+    std::ifstream f("/proc/" + std::to_string(pid) + "/stat");
+    std::string stat((std::istreambuf_iterator<char>(f)), {});
+    const std::size_t close = stat.rfind(')');
+    if (close == std::string::npos) return -1;
+    std::istringstream rest(stat.substr(close + 2));
+    std::string state;
+    long ppid = 0, pgrp = 0, session = 0, tty = -1;
+    rest >> state >> ppid >> pgrp >> session >> tty;
+    return tty;
 }
 
 void SetSpeed(int fd, speed_t speed) {
@@ -174,6 +190,12 @@ TEST(SimulatorOverPty, AnswersTheProbeAtItsSpeedOnlyAndSurvivesAReplug) {
     ASSERT_GT(readlink(link.c_str(), target, sizeof target - 1), 0);
     EXPECT_EQ(ready.substr(6), target);
 
+    // The simulator owns its pty as controlling terminal, so that no program that opens the
+    // link (a wineserver) can take it over and be hung up by an unplug.
+    struct stat st {};
+    ASSERT_EQ(stat(link.c_str(), &st), 0);
+    EXPECT_EQ(ControllingTty(sim.Pid()), static_cast<long>(st.st_rdev));
+
     int fd = OpenLine(link, B9600);
     ASSERT_GE(fd, 0);
     ASSERT_TRUE(WriteAll(fd, kProbe));
@@ -199,6 +221,8 @@ TEST(SimulatorOverPty, AnswersTheProbeAtItsSpeedOnlyAndSurvivesAReplug) {
     close(fd);
     const std::string replug = sim.Command("replug");
     ASSERT_EQ(replug.compare(0, 12, "OK replugged"), 0) << replug;
+    ASSERT_EQ(stat(link.c_str(), &st), 0);
+    EXPECT_EQ(ControllingTty(sim.Pid()), static_cast<long>(st.st_rdev));
     fd = OpenLine(link, B9600);
     ASSERT_GE(fd, 0);
     ASSERT_TRUE(WriteAll(fd, kProbe));
@@ -233,6 +257,57 @@ TEST(SimulatorOverPty, LoaderModeCapturesTheLoadAndAnswersR) {
     EXPECT_EQ(Slurp(capture), load);
     EXPECT_NE(Slurp(log).find("LINE speed=19200 want=9600 format=8N1"), std::string::npos);
     std::filesystem::remove_all(dir);
+}
+
+TEST(SimulatorOverPty, StallsTheProgramsWritesAroundAnRWithIxon) {
+    const std::string dir = TempDir();
+    ASSERT_FALSE(dir.empty());
+    const std::string link = dir + "/com5";
+    SimProcess sim({"--link", link, "--mode", "loader", "--ixon"});
+    ASSERT_TRUE(sim.Started());
+    ASSERT_EQ(sim.ReadLine().compare(0, 6, "READY "), 0);
+    // Like the loader's open: the speed is set, the flow control is kept as found.
+    const int fd = open(link.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(fd, 0);
+    SetSpeed(fd, B9600);
+    const Bytes block(8, '+');
+    ASSERT_TRUE(WriteAll(fd, block));
+    EXPECT_EQ(sim.Command("R"), "OK R");
+    // XOFF and XON are flow control, not data: only the 'R' arrives.
+    EXPECT_EQ(ReadFor(fd, 1, 5000), Bytes{'R'});
+    EXPECT_LT(write(fd, block.data(), block.size()), 0);
+    EXPECT_EQ(errno, EAGAIN);
+    bool released = false;
+    for (const auto end = Clock::now() + std::chrono::seconds(5); !released && Clock::now() < end;) {
+        released = write(fd, block.data(), block.size()) == 8;
+        if (!released) usleep(10000);
+    }
+    EXPECT_TRUE(released);
+    EXPECT_TRUE(ReadFor(fd, 1, 300).empty());
+    close(fd);
+    std::filesystem::remove_all(dir);
+}
+
+TEST(SimulatorOverPty, DrivesARealTtyAtItsOwnSpeed) {
+    // The far end of a pty stands in for the wire of a real serial device.
+    const int wire = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(wire, 0);
+    char name[128];
+    ASSERT_EQ(grantpt(wire), 0);
+    ASSERT_EQ(unlockpt(wire), 0);
+    ASSERT_EQ(ptsname_r(wire, name, sizeof name), 0);
+    SimProcess sim({"--tty", name, "--speed", "19200"});
+    ASSERT_TRUE(sim.Started());
+    EXPECT_EQ(sim.ReadLine(), std::string("READY ") + name);
+    ASSERT_TRUE(WriteAll(wire, kProbe));
+    EXPECT_EQ(ReadFor(wire, kAnswer.size(), 5000), kAnswer);
+    EXPECT_EQ(sim.Command("speed 1234"), "ERR speed: no such line speed: 1234");
+    EXPECT_EQ(sim.Command("speed 57600"), "OK speed 57600");
+    ASSERT_TRUE(WriteAll(wire, kProbe));
+    EXPECT_EQ(ReadFor(wire, kAnswer.size(), 5000), kAnswer);
+    EXPECT_EQ(sim.Command("quit"), "OK quit");
+    EXPECT_TRUE(sim.Wait(5000));
+    close(wire);
 }
 
 TEST(SimulatorOverPty, RefusesToReplaceAFileThatIsNotALink) {
