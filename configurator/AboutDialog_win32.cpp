@@ -1,0 +1,9 @@
+#include "configurator/AboutDialog.h"
+
+#include "configurator/resource.h"
+
+namespace configurator {
+
+AboutDialog::AboutDialog() : fw::Dialog(IDD_ABOUTBOX) {}
+
+}  // namespace configurator

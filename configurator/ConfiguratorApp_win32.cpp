@@ -1,0 +1,29 @@
+#include <memory>
+
+#include "configurator/ConfiguratorDialog.h"
+#include "serial/ComDriver.h"
+#include "serial/SerialApi_win32.h"
+
+namespace configurator {
+
+bool ConfiguratorApp::InitInstance() {
+    // The window holds the link's buffers, some tens of kilobytes: not on the stack.
+    auto dialog = std::make_unique<ConfiguratorDialog>();
+    SetMainWindow(dialog.get());
+    dialog->DoModal(nullptr);
+    SetMainWindow(nullptr);
+    // The program ends with its window; the application's own message loop does not run.
+    return false;
+}
+
+}  // namespace configurator
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    serial::Win32SerialApi api;
+    ComDriver driver(ComVariant::Configurator, api);
+    ComDriverInstall(&driver);
+    configurator::ConfiguratorApp app;
+    int code = app.Run();
+    ComDriverInstall(nullptr);
+    return code;
+}

@@ -1,0 +1,237 @@
+#include "configurator/ConfiguratorDialog.h"
+
+#include "configurator/AboutDialog.h"
+#include "configurator/ConfiguratorSettings.h"
+#include "configurator/ParamEditDialog.h"
+#include "configurator/resource.h"
+#include "framework/StatusBar.h"
+#include "portselect/Selection.h"
+#include "serial/ComDriver.h"
+
+configurator::ConfiguratorDialog* MainDialog = nullptr;
+
+namespace configurator {
+
+namespace {
+
+constexpr UINT LINK_TIMER_PERIOD_MS = 20;
+
+const char kTimerRefused[] =
+    "Много программ используют\n"
+    "прерывания от таймера.\n"
+    "Откажитесь от них.";
+
+}  // namespace
+
+ConfiguratorDialog::ConfiguratorDialog()
+    : fw::Dialog(IDD_CONFIGURATOR_DIALOG),
+      table_(ParamList),
+      link_(*this, &table_),
+      AppIcon(::LoadIconA(fw::App::InstanceHandle(), MAKEINTRESOURCEA(IDR_MAINFRAME))) {}
+
+ConfiguratorDialog::~ConfiguratorDialog() {
+    ToolTip.reset();
+    if (MainDialog == this) MainDialog = nullptr;
+}
+
+bool ConfiguratorDialog::OnInitDialog() {
+    fw::Dialog::OnInitDialog();
+
+    HMENU systemMenu = ::GetSystemMenu(hwnd_, FALSE);
+    char about[256] = "";
+    if (systemMenu && ::LoadStringA(fw::App::InstanceHandle(), IDS_ABOUTBOX, about, sizeof about) > 0) {
+        ::AppendMenuA(systemMenu, MF_SEPARATOR, 0, nullptr);
+        ::AppendMenuA(systemMenu, MF_STRING, IDM_ABOUTBOX, about);
+    }
+    Send(WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(AppIcon));
+
+    MainDialog = this;
+
+    link_.RxPending = 0;
+    link_.DlePending = 0;
+    link_.FramePos = 0;
+    link_.TimeoutState = adapter::Idle;
+    link_.TimeoutTicks = 0;
+    link_.LineSpeed = 4800;
+
+    EnableItem(IDC_READ_BUTTON, false);
+    EnableItem(IDC_PORT_BUTTON, false);
+
+    ReadButton.Attach(Item(IDC_READ_BUTTON));
+    PortButton.Attach(Item(IDC_PORT_BUTTON));
+    ExitButton.Attach(Item(IDOK));
+    // The icon buttons take over these three controls here, with icons IDI_READ, IDI_PORT and
+    // IDI_EXIT.
+
+    StatusBar.Create(hwnd_, IDC_STATUS_BAR);
+    RECT client = ClientRect();
+    int width = client.right - client.left;
+    int edges[2] = {2 * width / 3, width};
+    StatusBar.SetParts(2, edges);
+
+    SelectedSpeedIndex = -1;
+    link_.RxCount = 0;
+    SelectedPortIndex = -1;
+    link_.ParamIndex = -1;
+    link_.TailStage = 0;
+
+    ParamList.Attach(Item(IDC_PARAM_LIST));
+    table_.Build(StateImages, IDB_ROW_MARKS);
+
+    ReadSettings(link_);
+
+    if (SelectedPortIndex == -1) {
+        SetStatusText(1, "Порт не выбран");
+        EnableItem(IDC_PORT_BUTTON, true);
+    } else {
+        link_.StartAdapterSearch();
+    }
+
+    if (!::SetTimer(hwnd_, adapter::LINK_TIMER_ID, LINK_TIMER_PERIOD_MS, nullptr)) {
+        ::MessageBoxA(hwnd_, kTimerRefused, "Error", MB_OK | MB_ICONINFORMATION);
+    }
+
+    auto tip = std::make_unique<fw::ToolTip>();
+    if (!tip->Create(hwnd_)) return true;
+    ToolTip = std::move(tip);
+    ToolTip->AddTool(Item(IDOK), "Выход");
+    ToolTip->AddTool(Item(IDC_READ_BUTTON), "Чтение параметров");
+    ToolTip->AddTool(Item(IDC_PORT_BUTTON), "Настройка соединения");
+    ToolTip->Activate(true);
+    return true;
+}
+
+bool ConfiguratorDialog::PreTranslateMessage(MSG& msg) {
+    // The key tests look at wParam and the key's state only, whatever the message is.
+    if (msg.wParam == VK_ESCAPE && ::GetKeyState(VK_ESCAPE) < 0) return true;
+    if (msg.wParam == VK_F5 && ::GetKeyState(VK_F5) < 0) {
+        link_.StartParameterRead();
+        return true;
+    }
+    if (msg.wParam == VK_RETURN && ::GetKeyState(VK_RETURN) < 0) return true;
+    if (ToolTip) ToolTip->RelayEvent(&msg);
+    // Link messages are posted to this window itself; a control's own message of the same
+    // number is not one of them.
+    if (msg.hwnd == hwnd_ && link_.HandleLinkMessage(msg.message)) return true;
+    return fw::Dialog::PreTranslateMessage(msg);
+}
+
+bool ConfiguratorDialog::OnCommand(int id, int code, HWND control) {
+    if (code != BN_CLICKED) return false;
+    switch (id) {
+        case IDC_READ_BUTTON:
+            link_.StartParameterRead();
+            return true;
+        case IDC_PORT_BUTTON:
+            RunPortDialog();
+            return true;
+        default:
+            return false;
+    }
+}
+
+bool ConfiguratorDialog::OnNotify(int id, NMHDR* header, LRESULT& result) {
+    if (id == IDC_PARAM_LIST && header->code == NM_DBLCLK) {
+        EditSelectedValue();
+        return true;
+    }
+    return false;
+}
+
+bool ConfiguratorDialog::OnTimer(UINT_PTR id) {
+    link_.OnLinkTimer();
+    return false;
+}
+
+void ConfiguratorDialog::OnDestroy() {
+    fw::Dialog::OnDestroy();
+    int result = 0;
+    ComDriverCall(COM_CLOSE, &result, nullptr);
+    ::KillTimer(hwnd_, adapter::LINK_TIMER_ID);
+    WriteSettings(link_);
+}
+
+bool ConfiguratorDialog::OnPaint() {
+    if (!IsIconic()) return false;
+    PAINTSTRUCT paint;
+    HDC dc = ::BeginPaint(hwnd_, &paint);
+    Send(WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+    int iconWidth = ::GetSystemMetrics(SM_CXICON);
+    int iconHeight = ::GetSystemMetrics(SM_CYICON);
+    RECT client = ClientRect();
+    int x = (client.right - client.left - iconWidth + 1) / 2;
+    int y = (client.bottom - client.top - iconHeight + 1) / 2;
+    ::DrawIcon(dc, x, y, AppIcon);
+    ::EndPaint(hwnd_, &paint);
+    return true;
+}
+
+bool ConfiguratorDialog::OnSysCommand(WPARAM command, LPARAM lParam) {
+    if ((command & 0xFFF0) != IDM_ABOUTBOX) return false;
+    AboutDialog about;
+    about.DoModal(hwnd_);
+    return true;
+}
+
+bool ConfiguratorDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
+    if (message != WM_QUERYDRAGICON) return false;
+    result = reinterpret_cast<LRESULT>(AppIcon);
+    return true;
+}
+
+void ConfiguratorDialog::EditSelectedValue() {
+    int row = table_.FirstSelectedRow();
+    if (row < 0) return;
+
+    RECT list = ParamList.WindowRect();
+    POINT item = {};
+    ParamList.ItemPosition(row, &item);
+    int width0 = ParamList.ColumnWidth(adapter::COL_PARAMETER);
+    int width1 = ParamList.ColumnWidth(adapter::COL_INDEX);
+    int width2 = ParamList.ColumnWidth(adapter::COL_VALUE);
+    TEXTMETRICA metrics = {};
+    HDC dc = ::GetDC(ParamList);
+    ::GetTextMetricsA(dc, &metrics);
+    ::ReleaseDC(ParamList, dc);
+
+    ParamEditDialog editor;
+    editor.EditLeft = list.left + (width0 + width1 + width2) - width2 + 2;
+    editor.EditTop = list.top + item.y;
+    editor.EditWidth = width2;
+    editor.EditHeight = metrics.tmHeight;
+    editor.EditText = table_.Text(row, adapter::COL_VALUE);
+    std::string value = editor.EditText;
+
+    bool accepted = editor.DoModal(nullptr) == IDOK;
+    if (accepted) {
+        table_.SetMark(row, adapter::MARK_PENDING);
+        value = editor.EditText;
+    }
+    table_.SetText(row, adapter::COL_VALUE, value.c_str());
+    if (accepted) {
+        link_.ParamIndex = -1;
+        link_.WriteParameter(row);
+    }
+}
+
+void ConfiguratorDialog::RunPortDialog() {
+    // The port dialog (SelectCOM, template 142) runs here modally; its result is not looked at.
+}
+
+void ConfiguratorDialog::SetStatusText(int part, const char* text) {
+    StatusBar.SetText(part, text);
+}
+
+void ConfiguratorDialog::EnableControl(int controlId, bool enable) {
+    EnableItem(controlId, enable);
+}
+
+void ConfiguratorDialog::PostLinkMessage(uint32_t message) {
+    Post(message, 0, 0);
+}
+
+void ConfiguratorDialog::OemToAnsi(char* text) {
+    ::OemToCharA(text, text);
+}
+
+}  // namespace configurator

@@ -1,0 +1,29 @@
+# Vantrel.exe: the Win32 shell of the configurator over its portable core.
+include(${PROJECT_SOURCE_DIR}/cmake/Pictures.cmake)
+
+# The resource script is kept in UTF-8 like every source; windres reads its input in one
+# single-byte code page, so the build hands it a Windows-1251 copy (see #pragma code_page there).
+set(vantrel_rc ${CMAKE_CURRENT_BINARY_DIR}/Vantrel_cp1251.rc)
+find_program(ICONV_PROGRAM iconv REQUIRED)
+add_custom_command(
+  OUTPUT ${vantrel_rc}
+  COMMAND ${ICONV_PROGRAM} -f UTF-8 -t CP1251 ${CMAKE_CURRENT_SOURCE_DIR}/Vantrel.rc -o ${vantrel_rc}
+  DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/Vantrel.rc
+  COMMENT "Vantrel.rc in Windows-1251"
+  VERBATIM)
+set_property(SOURCE ${vantrel_rc} APPEND PROPERTY OBJECT_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/resource.h)
+
+file(GLOB vantrel_shell_src CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_win32.cpp)
+add_executable(Vantrel WIN32 ${vantrel_shell_src} ${vantrel_rc})
+target_include_directories(Vantrel PRIVATE ${PROJECT_SOURCE_DIR})
+target_link_libraries(Vantrel PRIVATE krt_configurator krt_adapter krt_portselect krt_serial krt_fw_gui krt_fw
+                      comctl32 gdi32 user32)
+krt_target_defaults(Vantrel)
+set_target_properties(Vantrel PROPERTIES OUTPUT_NAME Vantrel)
+
+krt_add_pictures(Vantrel ${vantrel_rc}
+  pictures/vantrel_app.ico.px
+  pictures/vantrel_read.ico.px
+  pictures/vantrel_port.ico.px
+  pictures/vantrel_exit.ico.px
+  pictures/row_marks.bmp.px)
