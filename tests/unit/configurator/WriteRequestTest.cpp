@@ -1,4 +1,5 @@
 // The write request of an edited row, and the values too long to go out whole.
+#include <cstdio>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -72,6 +73,38 @@ TEST(WriteRequest, ValueThatDoesNotFitIsRefusedVisiblyAndNothingIsSent) {
 
     EXPECT_FALSE(rig.link->WriteParameter(104));
     EXPECT_FALSE(rig.link->WriteParameter(-1));
+}
+
+TEST(WriteRequest, WriteThatCannotBeQueuedIsMarkedNotSent) {
+    LinkRig rig;
+    rig.link->OpenPortAt(9600);
+    rig.api.BlockWrites(true);  // the first write never finishes: the channel stays busy
+    rig.table->SetText(7, COL_VALUE, "1");
+    EXPECT_TRUE(rig.link->WriteParameter(7));
+    ASSERT_TRUE(rig.api.WaitForBlockedWrite());
+    int accepted = 0;
+    for (int row = 8; row < 20; ++row) {
+        rig.table->SetMark(row, MARK_PENDING);
+        if (!rig.link->WriteParameter(row)) break;
+        ++accepted;
+    }
+    const int refused = 8 + accepted;
+    EXPECT_GE(accepted, 1);
+    EXPECT_LT(accepted, 12);
+    EXPECT_EQ(rig.table->Mark(refused), MARK_ERROR);
+    EXPECT_EQ(rig.table->Mark(refused - 1), MARK_PENDING);
+
+    // Once the line moves again, every accepted write goes out, in order, and the refused one never.
+    rig.api.BlockWrites(false);
+    rig.api.ReleaseWrites();
+    for (int i = 0; i <= accepted; ++i) rig.Tick();
+    ASSERT_EQ(rig.Requests().size(), static_cast<std::size_t>(accepted + 1));
+    for (int i = 0; i <= accepted; ++i) {
+        char index[16];
+        std::snprintf(index, sizeof index, "%02d", 2 + i);
+        EXPECT_EQ(rig.Requests()[i].frame[14], index[0]) << i;
+        EXPECT_EQ(rig.Requests()[i].frame[15], index[1]) << i;
+    }
 }
 
 }  // namespace
