@@ -46,6 +46,10 @@ class ImageButton : public fw::Window {
 
     virtual void DrawItem(const DRAWITEMSTRUCT& item);
 
+    // Makes every button use the mouse-capture fallback, as on a system without
+    // TrackMouseEvent; for test hosts, which have no such system at hand.
+    static void DisableMouseTracking();
+
     HICON HotImage = nullptr;   // the icon as loaded; drawn under the mouse
     HICON IdleImage = nullptr;  // its grey copy; drawn while the mouse is elsewhere
     UINT ImageKind = 0;         // DrawState type of the images: DST_ICON once an icon is set

@@ -76,6 +76,11 @@ ImageButton::ImageButton() {
     ResolveTrackMouseEvent();
 }
 
+void ImageButton::DisableMouseTracking() {
+    g_trackMouseEventResolved = true;
+    g_trackMouseEvent = nullptr;
+}
+
 ImageButton::~ImageButton() {
     SetImage(0);
     Unsubclass();
