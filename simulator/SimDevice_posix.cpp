@@ -183,7 +183,7 @@ LineInfo SimDevice::Line(int want) {
         li.cs8 = (t.c_cflag & CSIZE) == CS8;
         li.parenb = (t.c_cflag & PARENB) != 0;
         li.cstopb = (t.c_cflag & CSTOPB) != 0;
-        if (li.speed == want || waited >= kRecheckMs) break;
+        if (want <= 0 || li.speed == want || waited >= kRecheckMs) break;
         std::this_thread::sleep_for(std::chrono::milliseconds(kRecheckStepMs));
     }
     return li;

@@ -182,7 +182,8 @@ void Engine::SendR(int64_t nowMs) {
 
 void Engine::OnLoaderBytes(const uint8_t* bytes, std::size_t n, int64_t nowMs) {
     host_.Capture(bytes, n);
-    const LineInfo li = host_.Line(opt_.speed);
+    // Only reported here: no waiting for the speed to settle.
+    const LineInfo li = host_.Line(0);
     std::string line = "LINE speed=" + std::to_string(li.speed) + " want=" + std::to_string(opt_.speed) +
                        " format=" + FormatName(li) + " cs8=" + (li.cs8 ? "1" : "0") +
                        " parenb=" + (li.parenb ? "1" : "0") + " cstopb=" + (li.cstopb ? "1" : "0");

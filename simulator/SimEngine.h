@@ -40,8 +40,8 @@ class SimHost {
   public:
     virtual ~SimHost() = default;
     virtual void Log(const std::string& line) = 0;
-    // The settings now in force. When the speed differs from want, the host may look again for
-    // a short while: a program's speed change reaches the line with a little delay.
+    // The settings now in force. When the speed differs from want (if above 0), the host may look
+    // again for a short while: a program's speed change reaches the line with a little delay.
     virtual LineInfo Line(int want) = 0;
     // Loader mode: every received byte, in order.
     virtual void Capture(const uint8_t* bytes, std::size_t n) = 0;

@@ -175,6 +175,15 @@ int main(int argc, char** argv) {
     sa.sa_handler = OnStopSignal;
     sigaction(SIGTERM, &sa, nullptr);
     sigaction(SIGINT, &sa, nullptr);
+    // The stop signals get through only while the loop waits, so none is lost between the check
+    // of g_stop and the wait.
+    sigset_t stopSignals, waitMask;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGINT);
+    sigprocmask(SIG_BLOCK, &stopSignals, &waitMask);
+    sigdelset(&waitMask, SIGTERM);
+    sigdelset(&waitMask, SIGINT);
 
     MainHost host;
     if (!logPath.empty()) {
@@ -233,12 +242,15 @@ int main(int argc, char** argv) {
             fds[nfds] = {fd, static_cast<short>(POLLIN | (host.pendingOut.empty() ? 0 : POLLOUT)), 0};
             lineIdx = nfds++;
         }
-        int timeout = -1;
+        timespec timeout{};
+        timespec* timeoutPtr = nullptr;
         if (host.pendingOut.empty() && engine.HasOutput()) {
             const int64_t wait = engine.NextDue() - now;
-            timeout = wait < 0 ? 0 : static_cast<int>(wait);
+            timeout.tv_sec = wait < 0 ? 0 : static_cast<time_t>(wait / 1000);
+            timeout.tv_nsec = wait < 0 ? 0 : static_cast<long>(wait % 1000) * 1000000;
+            timeoutPtr = &timeout;
         }
-        const int r = poll(fds, nfds, timeout);
+        const int r = ppoll(fds, static_cast<nfds_t>(nfds), timeoutPtr, &waitMask);
         if (r < 0) {
             if (errno == EINTR) continue;
             std::fprintf(stderr, "krt42sim: poll: %s\n", std::strerror(errno));

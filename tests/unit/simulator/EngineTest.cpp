@@ -103,30 +103,6 @@ TEST(SimulatedLine, AssemblesRequestsWhateverTheirPieces) {
     }
 }
 
-TEST(SimulatedLine, AnswersOnlyAtItsOwnLineSpeed) {
-    FakeHost host;
-    sim::Options opt;
-    opt.speed = 9600;
-    sim::Engine e(host, opt);
-    host.line.speed = 1200;
-    Feed(e, Probe());
-    EXPECT_FALSE(e.HasOutput());
-    EXPECT_TRUE(host.Logged("IGNORED speed=1200 want=9600 hex=10 01 10 1F 1D"));
-    EXPECT_EQ(e.GetStats().ignored, 1);
-
-    host.line.speed = 9600;
-    Feed(e, Probe());
-    EXPECT_FALSE(Drain(e).empty());
-
-    EXPECT_EQ(e.Command("speed 19200", 0), "OK speed 19200");
-    EXPECT_EQ(host.speedSet, 19200);
-    Feed(e, Probe());
-    EXPECT_FALSE(e.HasOutput());
-    host.line.speed = 19200;
-    Feed(e, Probe());
-    EXPECT_TRUE(e.HasOutput());
-}
-
 TEST(SimulatedLine, PacesSplitAndDelayedAnswers) {
     FakeHost host;
     sim::Options opt;
@@ -230,20 +206,6 @@ TEST(SimulatedLoaderSide, CapturesEveryByteAndSendsRAfterTheGivenCounts) {
     host.line.cs8 = false;
     Feed(e, Bytes{1});
     EXPECT_TRUE(host.Logged("LINE speed=9600 want=9600 format=7E1 cs8=0 parenb=1 cstopb=0"));
-}
-
-TEST(SimulatedLoaderSide, StallsTheLineAroundAnRWithFlowControl) {
-    FakeHost host;
-    sim::Options opt;
-    opt.mode = sim::Mode::Loader;
-    opt.ixon = true;
-    sim::Engine e(host, opt);
-    EXPECT_EQ(e.Command("R", 500), "OK R");
-    EXPECT_EQ(e.TakeDue(500), Bytes{sim::Engine::XOFF});
-    EXPECT_EQ(e.TakeDue(500), Bytes{'R'});
-    EXPECT_TRUE(e.TakeDue(500 + sim::Engine::STALL_HOLD_MS - 1).empty());
-    EXPECT_EQ(e.TakeDue(500 + sim::Engine::STALL_HOLD_MS), Bytes{sim::Engine::XON});
-    EXPECT_FALSE(e.HasOutput());
 }
 
 }  // namespace
