@@ -240,6 +240,11 @@ LRESULT ImageButton::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             MouseOver = false;
             Redraw();
             return 0;
+        case BM_SETSTYLE:
+            // The dialog manager moves the default-button look from button to button by style;
+            // the owner-draw type must survive that or the button would draw as a plain one.
+            wParam = (wParam & ~static_cast<WPARAM>(BS_TYPEMASK)) | BS_OWNERDRAW;
+            break;
         case WM_CAPTURECHANGED:
             if (g_trackMouseEvent == nullptr) {
                 if (reinterpret_cast<HWND>(lParam) == hwnd_) return 0;
