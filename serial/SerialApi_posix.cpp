@@ -4,7 +4,6 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -162,15 +161,11 @@ bool PosixSerialApi::GetLineSettings(PortHandle handle, LineSettings* settings) 
     return true;
 }
 
-bool PosixSerialApi::SetLineSettings(PortHandle handle, const LineSettings& settings) {
-    Port* port = PortOf(handle);
-    if (port == nullptr) return false;
-    termios tio;
-    if (tcgetattr(port->fd, &tio) != 0) return false;
-
-    // A raw, 8-bit clean line. Software flow control (IXON, IXOFF) and the special characters
-    // stay as the port had them.
-    tio.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL);
+void PosixSerialApi::ApplyLineSettings(termios& tio, const LineSettings& settings) {
+    // A raw, 8-bit clean line. Software flow control goes too: the terminal defaults have
+    // IXON on, which would swallow every 0x11 and 0x13 byte of a binary frame.
+    tio.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON |
+                                          IXOFF | IXANY);
     tio.c_oflag &= ~static_cast<tcflag_t>(OPOST);
     tio.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
     tio.c_cflag |= CREAD | CLOCAL;
@@ -216,6 +211,14 @@ bool PosixSerialApi::SetLineSettings(PortHandle handle, const LineSettings& sett
     } else {
         tio.c_cflag &= ~static_cast<tcflag_t>(CRTSCTS);
     }
+}
+
+bool PosixSerialApi::SetLineSettings(PortHandle handle, const LineSettings& settings) {
+    Port* port = PortOf(handle);
+    if (port == nullptr) return false;
+    termios tio;
+    if (tcgetattr(port->fd, &tio) != 0) return false;
+    ApplyLineSettings(tio, settings);
     const bool ok = tcsetattr(port->fd, TCSANOW, &tio) == 0;
     SetModemBit(port->fd, TIOCM_DTR, settings.fDtrControl == DTR_CONTROL_ENABLE);
     SetModemBit(port->fd, TIOCM_RTS, settings.fRtsControl == RTS_CONTROL_ENABLE);

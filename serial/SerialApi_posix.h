@@ -1,6 +1,8 @@
 // The serial calls over termios, for the native build: a COM port number maps to a device path.
 #pragma once
 
+#include <termios.h>
+
 #include <functional>
 #include <string>
 
@@ -34,6 +36,9 @@ class PosixSerialApi : public SerialApi {
     static bool SpeedConstant(uint32_t baudRate, unsigned* constant);
     // ... and back; 0 for an unknown constant.
     static uint32_t BaudRateOf(unsigned constant);
+    // The termios side of SetLineSettings: a raw line with the given speed and format. The
+    // modem lines are set separately.
+    static void ApplyLineSettings(termios& tio, const LineSettings& settings);
 
   private:
     PathOf pathOf_;

@@ -1,5 +1,7 @@
 #include "tests/support/FakeSerialApi.h"
 
+#include <time.h>
+
 #include <algorithm>
 #include <cstring>
 #include <thread>
@@ -350,8 +352,12 @@ bool FakeSerialApi::Write(PortHandle port, const uint8_t* data, uint32_t size, u
     if (hook) hook();
     if (blockWrites_) {
         // No lock is held here: a worker ended from outside must leave the fake usable.
+        // nanosleep is called directly with no local of its own: a worker ended by
+        // cancellation unwinds from here, and an instrumented frame below this one would
+        // leave stale stack poison that the address sanitizer then trips over.
+        static const timespec kPause = {0, 1000000};
         ++blockedWrites_;
-        while (blockWrites_) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        while (blockWrites_) nanosleep(&kPause, nullptr);
         --blockedWrites_;
     }
     std::lock_guard<std::mutex> lock(mu_);
