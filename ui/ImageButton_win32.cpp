@@ -9,6 +9,8 @@ namespace krt {
 namespace {
 
 const char kOwnerProp[] = "KrtImageButton";
+// The button's procedure before ours; outlives the object when another subclass sits above ours.
+const char kBaseProp[] = "KrtImageButtonBase";
 
 typedef BOOL(WINAPI* TrackMouseEventFn)(LPTRACKMOUSEEVENT);
 
@@ -99,6 +101,7 @@ bool ImageButton::Subclass(HWND button) {
     hwnd_ = button;
     baseProc_ = reinterpret_cast<WNDPROC>(
         SetWindowLongPtrA(button, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&ImageButton::SubclassProc)));
+    SetPropA(button, kBaseProp, reinterpret_cast<HANDLE>(baseProc_));
     Redraw();
     return true;
 }
@@ -106,8 +109,14 @@ bool ImageButton::Subclass(HWND button) {
 void ImageButton::Unsubclass() {
     if (hwnd_ == nullptr) return;
     if (baseProc_ != nullptr && IsWindow(hwnd_)) {
-        SetWindowLongPtrA(hwnd_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(baseProc_));
         RemovePropA(hwnd_, kOwnerProp);
+        // Put the old procedure back only if ours is still on top: overwriting a later subclass
+        // (a tooltip's, say) would cut it off. Otherwise ours stays and passes everything on.
+        if (GetWindowLongPtrA(hwnd_, GWLP_WNDPROC) ==
+            reinterpret_cast<LONG_PTR>(&ImageButton::SubclassProc)) {
+            SetWindowLongPtrA(hwnd_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(baseProc_));
+            RemovePropA(hwnd_, kBaseProp);
+        }
     }
     baseProc_ = nullptr;
     hwnd_ = nullptr;
@@ -195,8 +204,11 @@ void ImageButton::DrawItem(const DRAWITEMSTRUCT& item) {
 
 LRESULT CALLBACK ImageButton::SubclassProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     ImageButton* self = static_cast<ImageButton*>(GetPropA(hwnd, kOwnerProp));
-    if (self == nullptr) return DefWindowProcA(hwnd, message, wParam, lParam);
-    return self->OnMessage(message, wParam, lParam);
+    if (self != nullptr) return self->OnMessage(message, wParam, lParam);
+    WNDPROC base = reinterpret_cast<WNDPROC>(GetPropA(hwnd, kBaseProp));
+    if (base == nullptr) return DefWindowProcA(hwnd, message, wParam, lParam);
+    if (message == WM_NCDESTROY) RemovePropA(hwnd, kBaseProp);
+    return CallWindowProcA(base, hwnd, message, wParam, lParam);
 }
 
 LRESULT ImageButton::Default(UINT message, WPARAM wParam, LPARAM lParam) {
@@ -257,6 +269,7 @@ LRESULT ImageButton::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
             WNDPROC base = baseProc_;
             HWND hwnd = hwnd_;
             Unsubclass();
+            RemovePropA(hwnd, kBaseProp);
             return CallWindowProcA(base, hwnd, message, wParam, lParam);
         }
         default:
