@@ -14,6 +14,9 @@
 #   128 ICON   "vantrel_app.ico"
 #   148 BITMAP "row_marks.bmp"
 #
+# Another target of the same folder that compiles the same .rc calls krt_add_pictures for
+# itself with the same sources; the pictures are still made once.
+#
 # Each source NAME.ico.px or NAME.bmp.px becomes NAME.ico or NAME.bmp in
 # ${CMAKE_CURRENT_BINARY_DIR}/pictures. krt_add_pictures puts that folder on the target's include
 # path, which CMake hands to windres as -I, so the bare names above are found there; it also
@@ -37,6 +40,14 @@ function(krt_add_pictures target rc_file)
       message(FATAL_ERROR "krt_add_pictures: ${src} must be named NAME.ico.px or NAME.bmp.px")
     endif()
     string(REGEX REPLACE "\\.(ico|bmp)$" ".preview.png" preview_name ${out_name})
+    list(APPEND outputs ${out_dir}/${out_name})
+    # A second target of the same folder (a test program with the same resources) shares the
+    # generated file: the command that makes it is written once.
+    get_property(made DIRECTORY PROPERTY KRT_PICTURES_MADE)
+    if(${out_dir}/${out_name} IN_LIST made)
+      continue()
+    endif()
+    set_property(DIRECTORY APPEND PROPERTY KRT_PICTURES_MADE ${out_dir}/${out_name})
     add_custom_command(
       OUTPUT ${out_dir}/${out_name} ${out_dir}/${preview_name}
       COMMAND ${CMAKE_COMMAND} -E make_directory ${out_dir}
@@ -45,7 +56,6 @@ function(krt_add_pictures target rc_file)
       DEPENDS ${src_abs} ${KRT_PIXELART}
       COMMENT "Picture ${out_name}"
       VERBATIM)
-    list(APPEND outputs ${out_dir}/${out_name})
   endforeach()
   target_sources(${target} PRIVATE ${outputs})
   set_source_files_properties(${outputs} PROPERTIES HEADER_FILE_ONLY ON GENERATED ON)
