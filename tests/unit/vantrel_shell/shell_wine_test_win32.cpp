@@ -200,6 +200,7 @@ void BuildScript() {
         Check(::IsWindowEnabled(::GetDlgItem(w, IDC_PORT_BUTTON)) != FALSE,
               "port button enabled without a port");
         Check(::IsWindowEnabled(::GetDlgItem(w, IDOK)) != FALSE, "exit button enabled");
+        Check(::GetFocus() == ::GetDlgItem(w, IDOK), "focus on the first tab stop, the exit button");
         RECT client;
         ::GetClientRect(w, &client);
         int edges[2] = {};
