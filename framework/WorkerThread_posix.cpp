@@ -16,6 +16,17 @@
 #include "framework/Event.h"
 #include "framework/WorkerThread.h"
 
+#if defined(__SANITIZE_ADDRESS__)
+#define KRT_ADDRESS_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define KRT_ADDRESS_SANITIZER 1
+#endif
+#endif
+#if defined(KRT_ADDRESS_SANITIZER)
+#include <sanitizer/asan_interface.h>
+#endif
+
 namespace fw {
 
 struct WorkerThread::Impl {
@@ -28,9 +39,39 @@ struct WorkerThread::Impl {
     bool joined = false;
 };
 
+namespace {
+
+// A cancelled thread unwinds without the epilogues of the instrumented frames that it leaves,
+// so their stack poison stays behind and trips the address sanitizer's own calls at thread
+// exit. The thread's outermost frame clears it on the way out.
+struct StackPoisonCleaner {
+    ~StackPoisonCleaner() {
+#if defined(KRT_ADDRESS_SANITIZER)
+        pthread_attr_t attr;
+        if (pthread_getattr_np(pthread_self(), &attr) != 0) return;
+        void* low = nullptr;
+        size_t size = 0;
+        pthread_attr_getstack(&attr, &low, &size);
+        pthread_attr_destroy(&attr);
+        char* here = static_cast<char*>(__builtin_frame_address(0));
+        char* bottom = static_cast<char*>(low);
+        if (bottom != nullptr && here > bottom)
+            __asan_unpoison_memory_region(bottom, static_cast<size_t>(here - bottom));
+#endif
+    }
+};
+
+}  // namespace
+
 struct ThreadRunner {
     static void* Entry(void* arg) {
-        static_cast<WorkerThread*>(arg)->Run();
+        auto* self = static_cast<WorkerThread*>(arg);
+        // Wait until the creator has stored the thread id: a thread that ended at once could
+        // otherwise free its object under pthread_create.
+        pthread_mutex_lock(&self->impl_->mutex);
+        pthread_mutex_unlock(&self->impl_->mutex);
+        StackPoisonCleaner cleaner;
+        self->Run();
         return nullptr;
     }
 };
@@ -78,7 +119,12 @@ bool WorkerThread::CreateThread(int /*priority: ignored on POSIX*/) {
     pthread_condattr_destroy(&attr);
     // The queue exists before the thread does, so a message posted right away is kept.
     impl_ = impl;
-    if (pthread_create(&impl->tid, nullptr, &ThreadRunner::Entry, this) != 0) {
+    pthread_t tid;
+    pthread_mutex_lock(&impl->mutex);
+    const bool started = pthread_create(&tid, nullptr, &ThreadRunner::Entry, this) == 0;
+    if (started) impl->tid = tid;
+    pthread_mutex_unlock(&impl->mutex);
+    if (!started) {
         impl_ = nullptr;
         pthread_cond_destroy(&impl->cond);
         pthread_mutex_destroy(&impl->mutex);

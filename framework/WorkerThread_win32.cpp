@@ -15,15 +15,20 @@ namespace fw {
 struct WorkerThread::Impl {
     HANDLE thread = nullptr;
     unsigned id = 0;
-    HANDLE ready = nullptr;
+    HANDLE ready = nullptr;  // set by the thread once its queue exists; closed by the creator
+    HANDLE go = nullptr;     // set by the creator once it is done; closed by the thread
 };
 
 struct ThreadRunner {
     static unsigned __stdcall Entry(void* arg) {
         auto* self = static_cast<WorkerThread*>(arg);
+        HANDLE go = self->impl_->go;
         MSG msg;
         PeekMessageA(&msg, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
         SetEvent(self->impl_->ready);
+        // A thread that ended at once could free its object while the creator still uses it.
+        WaitForSingleObject(go, INFINITE);
+        CloseHandle(go);
         self->Run();
         return 0;
     }
@@ -47,26 +52,34 @@ WorkerThread::~WorkerThread() {
 bool WorkerThread::CreateThread(int priority) {
     if (impl_ != nullptr) return false;
     Impl* impl = new Impl;
-    impl->ready = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    if (impl->ready == nullptr) {
+    HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HANDLE go = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (ready == nullptr || go == nullptr) {
+        if (ready != nullptr) CloseHandle(ready);
+        if (go != nullptr) CloseHandle(go);
         delete impl;
         return false;
     }
+    impl->ready = ready;
+    impl->go = go;
     impl_ = impl;
     uintptr_t h = _beginthreadex(nullptr, 0, &ThreadRunner::Entry, this, CREATE_SUSPENDED, &impl->id);
     if (h == 0) {
         impl_ = nullptr;
-        CloseHandle(impl->ready);
+        CloseHandle(ready);
+        CloseHandle(go);
         delete impl;
         return false;
     }
-    impl->thread = reinterpret_cast<HANDLE>(h);
-    SetThreadPriority(impl->thread, priority);
-    ResumeThread(impl->thread);
-    HANDLE both[2] = {impl->ready, impl->thread};
+    HANDLE thread = reinterpret_cast<HANDLE>(h);
+    impl->thread = thread;
+    SetThreadPriority(thread, priority);
+    ResumeThread(thread);
+    HANDLE both[2] = {ready, thread};
     WaitForMultipleObjects(2, both, FALSE, INFINITE);
-    CloseHandle(impl->ready);
     impl->ready = nullptr;
+    CloseHandle(ready);
+    SetEvent(go);  // from here on the thread may end and free everything
     return true;
 }
 
