@@ -11,7 +11,10 @@ namespace fw {
 
 class ToolTip : public Window {
   public:
-    ~ToolTip() override { Destroy(); }
+    // The control goes with its owner; destroy it here only when it outlives the owner.
+    ~ToolTip() override {
+        if (hwnd_ && ::IsWindow(hwnd_)) Destroy();
+    }
 
     // False when the platform refuses the control.
     bool Create(HWND owner);
