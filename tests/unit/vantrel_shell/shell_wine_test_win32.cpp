@@ -166,7 +166,6 @@ void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD) {
 class TestApp : public fw::App {
   public:
     bool quitSeen = false;
-    bool settingsChecked = false;
 
   protected:
     bool InitInstance() override {
@@ -416,6 +415,36 @@ void BuildScript() {
         }));
 }
 
+// Second run: a settings file that names COM4 (position 2 of 1, 3, 4) starts the search at once.
+void BuildSearchScript() {
+    script.clear();
+    current = 0;
+    ticksInStep = 0;
+    script.push_back(WaitFor(
+        "main window up again", [] { return MainDialog && ::IsWindowVisible(MainDialog->Handle()); },
+        [] {
+            HWND w = MainDialog->Handle();
+            auto& link = MainDialog->Link();
+            Check(SelectedPortIndex == 2 && link.PortTable[0] == 1 && link.PortTable[1] == 3 &&
+                      link.PortTable[2] == 4 && link.PortTable[3] == 0,
+                  "settings file read before the start decision");
+            Check(StatusText(1).rfind("Поиск на скорости ", 0) == 0, "the search runs at once");
+            Check(link.TimeoutState >= adapter::Search1200 && link.TimeoutState <= adapter::Search115200,
+                  "a search state is counting down");
+            Check(!::IsWindowEnabled(::GetDlgItem(w, IDC_READ_BUTTON)) &&
+                      !::IsWindowEnabled(::GetDlgItem(w, IDC_PORT_BUTTON)),
+                  "both buttons disabled during the search");
+            ::PostMessageA(w, WM_CLOSE, 0, 0);
+        }));
+}
+
+bool WriteFileBytes(const char* path, const void* data, size_t size) {
+    FILE* f = std::fopen(path, "wb");
+    if (!f) return false;
+    bool ok = std::fwrite(data, 1, size, f) == size;
+    return std::fclose(f) == 0 && ok;
+}
+
 bool ReadFileBytes(const char* path, std::vector<unsigned char>& out) {
     FILE* f = std::fopen(path, "rb");
     if (!f) return false;
@@ -460,6 +489,32 @@ int main() {
         for (int i = 2; i < 66; ++i) zeros = zeros && values[i] == 0;
         Check(values[0] == -1 && values[1] == 4800 && zeros, "settings hold -1, 4800 and an empty table");
     }
+
+    int32_t stored[66] = {2, 4800, 1, 3, 4};
+    Check(WriteFileBytes("Vantrel.i", stored, sizeof stored), "settings file for the second run");
+    BuildSearchScript();
+    SelectedPortIndex = -1;
+    {
+        ComDriver driver2(ComVariant::Configurator, api);
+        ComDriverInstall(&driver2);
+        TestApp second;
+        second.Run();
+        ComDriverInstall(nullptr);
+    }
+    Check(current == script.size(), "every step of the second run ran");
+    bytes.clear();
+    Check(ReadFileBytes("Vantrel.i", bytes) && bytes.size() == 264,
+          "settings rewritten after the second run");
+    if (bytes.size() == 264) {
+        int32_t values[66];
+        std::memcpy(values, bytes.data(), sizeof values);
+        bool speedKnown = false;
+        for (int32_t speed : SpeedTable) speedKnown = speedKnown || values[1] == speed;
+        Check(values[0] == 2 && values[2] == 1 && values[3] == 3 && values[4] == 4 && values[5] == 0 &&
+                  speedKnown,
+              "second run keeps the port, the table and a search speed");
+    }
+
     ::DeleteFileA("Vantrel.i");
     ::SetCurrentDirectoryA("..");
     ::RemoveDirectoryA(dir);
