@@ -36,10 +36,10 @@ constexpr uint8_t RESTART_BYTE = 'R';
 
 // What the procedure needs of the main window.
 class LoaderHost {
-public:
+  public:
     virtual ~LoaderHost() = default;
     virtual void SetBarPos(int percent) = 0;
-    virtual void SetBarText(const char* text) = 0;  // the bar's window text (not displayed)
+    virtual void SetBarText(const char* text) = 0;    // the bar's window text (not displayed)
     virtual void SetLabelText(const char* text) = 0;  // the static label under the buttons
     virtual void SetStatusText(int pane, const char* text) = 0;
     virtual void EnableChooseButton(bool enable) = 0;
@@ -49,7 +49,7 @@ public:
 };
 
 class LoadProcedure {
-public:
+  public:
     LoadProcedure(LoaderHost& host, ProgramImage& image);
 
     // Command of the start/stop button, with the chosen path.
@@ -79,7 +79,7 @@ public:
     // tick that finds the channel free sends them, before any block.
     int SequencesDue() const { return dueCount_; }
 
-private:
+  private:
     void SendSequence(int length);
     void Restart();
 

@@ -10,7 +10,7 @@ namespace loader {
 constexpr int32_t PROGRAM_IMAGE_SIZE = 32768;
 
 class ProgramImage {
-public:
+  public:
     ProgramImage() = default;
     ~ProgramImage() { Close(); }
     ProgramImage(const ProgramImage&) = delete;
@@ -27,7 +27,7 @@ public:
     uint8_t At(int32_t index) const { return buffer_[index]; }
     const uint8_t* Data() const { return buffer_; }
 
-private:
+  private:
     uint8_t buffer_[PROGRAM_IMAGE_SIZE] = {};
     int32_t length_ = 0;
     std::FILE* file_ = nullptr;
