@@ -73,6 +73,9 @@ void Event::Reset() {
 
 bool Event::Wait(uint32_t timeoutMs) {
     if (impl_ == nullptr) return false;
+    // A thread ended from outside while waiting here would leave the mutex locked for ever.
+    int cancelState = 0;
+    pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &cancelState);
     pthread_mutex_lock(&impl_->mutex);
     if (!impl_->signalled && timeoutMs != 0) {
         if (timeoutMs == kInfinite) {
@@ -87,6 +90,7 @@ bool Event::Wait(uint32_t timeoutMs) {
     const bool got = impl_->signalled;
     if (got && !impl_->manualReset) impl_->signalled = false;
     pthread_mutex_unlock(&impl_->mutex);
+    pthread_setcancelstate(cancelState, nullptr);
     return got;
 }
 
