@@ -325,6 +325,19 @@ class Simulator:
             return []
         return self.log_path.read_text(encoding="utf-8", errors="replace").splitlines()
 
+    def requests(self):
+        """The frames the simulator received, in order: (speed, hex, answered) where answered is
+        False for frames ignored at a wrong speed or left unanswered."""
+        frames = []
+        for line in self.log_lines():
+            words = line.split(" ")
+            if words[0] in ("RX", "IGNORED") and words[1].startswith("speed="):
+                hex_text = line.split("hex=", 1)[1].split(" |", 1)[0].strip()
+                frames.append([int(words[1][6:]), hex_text, False])
+            elif words[0] == "TX" and frames and not line.startswith("TX R"):
+                frames[-1][2] = True
+        return [tuple(f) for f in frames]
+
     def close(self):
         if self.proc.poll() is None:
             with contextlib.suppress(Exception):
@@ -335,7 +348,9 @@ class Simulator:
             except subprocess.TimeoutExpired:
                 self.proc.kill()
                 self.proc.wait()
-        self.stderr.close()
+        for stream in (self.proc.stdin, self.proc.stdout, self.stderr):
+            with contextlib.suppress(Exception):
+                stream.close()
 
 
 # ----------------------------------------------------------------------------------------------
