@@ -12,6 +12,7 @@
 #include "framework/ImageList.h"
 #include "framework/ListView.h"
 #include "framework/ToolTip.h"
+#include "ui/ImageButton.h"
 
 // <windows.h> renames OemToAnsi to OemToCharA; here it is the link host's own operation.
 #undef OemToAnsi
@@ -49,11 +50,9 @@ class ConfiguratorDialog : public fw::Dialog, public adapter::LinkHost {
     void EditSelectedValue();
     void RunPortDialog();
 
-    // Plain push buttons for now; the icon buttons (icons IDI_READ, IDI_PORT, IDI_EXIT) attach
-    // to these controls in step 7 of the initialisation.
-    fw::Window ReadButton;
-    fw::Window PortButton;
-    fw::Window ExitButton;
+    krt::ImageButton ReadButton;
+    krt::ImageButton PortButton;
+    krt::ImageButton ExitButton;
     fw::ImageList StateImages;
     fw::ListView ParamList;
     ListViewParamTable table_;

@@ -57,11 +57,12 @@ bool ConfiguratorDialog::OnInitDialog() {
     EnableItem(IDC_READ_BUTTON, false);
     EnableItem(IDC_PORT_BUTTON, false);
 
-    ReadButton.Attach(Item(IDC_READ_BUTTON));
-    PortButton.Attach(Item(IDC_PORT_BUTTON));
-    ExitButton.Attach(Item(IDOK));
-    // The icon buttons take over these three controls here, with icons IDI_READ, IDI_PORT and
-    // IDI_EXIT.
+    ReadButton.SubclassDlgItem(hwnd_, IDC_READ_BUTTON);
+    ReadButton.SetImage(IDI_READ);
+    PortButton.SubclassDlgItem(hwnd_, IDC_PORT_BUTTON);
+    PortButton.SetImage(IDI_PORT);
+    ExitButton.SubclassDlgItem(hwnd_, IDOK);
+    ExitButton.SetImage(IDI_EXIT);
 
     StatusBar.Create(hwnd_, IDC_STATUS_BAR);
     RECT client = ClientRect();
@@ -174,6 +175,11 @@ bool ConfiguratorDialog::OnSysCommand(WPARAM command, LPARAM lParam) {
 }
 
 bool ConfiguratorDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
+    // The buttons are owner-drawn: the platform asks this window to draw them.
+    if (message == WM_DRAWITEM && krt::ImageButton::HandleDrawItem(lParam)) {
+        result = TRUE;
+        return true;
+    }
     if (message != WM_QUERYDRAGICON) return false;
     result = reinterpret_cast<LRESULT>(AppIcon);
     return true;
