@@ -10,6 +10,7 @@
 //   text HWND ID                window text (WM_GETTEXT): OK hex
 //   sbparts HWND / sbtext HWND PART   the status bar (id 59393) of the window
 //   lvcount HWND ID / lvtext HWND ID ROW COL / lvimage HWND ID ROW / lvstate HWND ID ROW
+//   lvrect HWND ID ROW          bounds of a row in the list's client coordinates: OK l t r b
 //   pbpos HWND ID               progress-bar position
 //   rect HWND ID                screen rectangle: OK left top right bottom
 //   key HWND NAME               foreground + SendInput down/up (escape, enter, f5, tab, space or a number)
@@ -185,6 +186,19 @@ void ReplyListItem(HWND list, int row, UINT mask) {
     Reply("OK %d", mask == LVIF_IMAGE ? item.iImage : static_cast<int>(item.state));
 }
 
+void ReplyListRect(HWND list, int row) {
+    RemoteBuffer buffer(list, sizeof(RECT));
+    RECT r = {};
+    r.left = LVIR_BOUNDS;
+    if (!buffer.Ok() || !buffer.Write(0, &r, sizeof r)) return Reply("ERR remote memory");
+    LRESULT ok = 0;
+    if (!Send(list, LVM_GETITEMRECT, row, reinterpret_cast<LPARAM>(buffer.At(0)), &ok))
+        return Reply("ERR timeout");
+    if (!ok) return Reply("ERR no item");
+    if (!buffer.Read(0, &r, sizeof r)) return Reply("ERR remote memory");
+    Reply("OK %ld %ld %ld %ld", r.left, r.top, r.right, r.bottom);
+}
+
 WORD KeyCode(const char* name) {
     if (!name) return 0;
     if (_stricmp(name, "escape") == 0) return VK_ESCAPE;
@@ -337,6 +351,7 @@ bool Run(char* line) {
     if (strcmp(verb, "lvtext") == 0) return ReplyListText(control, atoi(a), b ? atoi(b) : 0), true;
     if (strcmp(verb, "lvimage") == 0) return ReplyListItem(control, atoi(a), LVIF_IMAGE), true;
     if (strcmp(verb, "lvstate") == 0) return ReplyListItem(control, atoi(a), LVIF_STATE), true;
+    if (strcmp(verb, "lvrect") == 0) return ReplyListRect(control, atoi(a)), true;
     return Reply("ERR unknown command"), true;
 }
 
