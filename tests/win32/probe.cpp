@@ -3,7 +3,7 @@
 // start serves a whole test. Window handles travel as hex numbers; texts and captions travel as the
 // hex of their bytes, so the programs' 1251 bytes cross the pipe untouched by any code page.
 //
-//   find CAPTIONHEX             top-level dialog (#32770) with that caption: OK hwnd (0: none)
+//   find [CAPTIONHEX]           top-level dialog (#32770) with that caption (none: an empty one): OK hwnd
 //   exists HWND                 OK 1|0
 //   item HWND ID                handle of a control: OK hwnd (0: none)
 //   enabled|visible HWND ID     OK 1|0
@@ -19,6 +19,8 @@
 //   close HWND / cancel HWND    posted WM_CLOSE / WM_COMMAND IDCANCEL
 //   mouse HWND ID ACTION [X Y]  move|click|dclick|rclick at X,Y of the control (default: its centre)
 //   foreground / pid HWND / quit
+//   popup HWND                  a visible top-level window owned by HWND (a dialog it opened): OK hwnd (0: none)
+//   settext HWND ID HEX         WM_SETTEXT with those bytes (typing a name into a dialog's edit field)
 //
 // ID "-" names the window itself. Messages that cross into the program are sent with a time-out, so a
 // program that hangs shows as "ERR timeout" instead of hanging the probe.
@@ -274,6 +276,18 @@ void Mouse(HWND control, const char* action, const char* x, const char* y) {
     Reply("OK %ld %ld", p.x, p.y);
 }
 
+struct PopupSearch {
+    HWND owner;
+    HWND found;
+};
+
+BOOL CALLBACK FindPopup(HWND window, LPARAM data) {
+    PopupSearch* search = reinterpret_cast<PopupSearch*>(data);
+    if (GetWindow(window, GW_OWNER) != search->owner || !IsWindowVisible(window)) return TRUE;
+    search->found = window;
+    return FALSE;
+}
+
 // Runs one command line; returns false on "quit".
 bool Run(char* line) {
     const char* verb = strtok(line, " ");
@@ -285,7 +299,7 @@ bool Run(char* line) {
     const char* arg1 = strtok(nullptr, " ");
     if (strcmp(verb, "find") == 0) {
         std::string caption;
-        if (!arg1 || !Unhex(arg1, &caption)) return Reply("ERR caption"), true;
+        if (arg1 && !Unhex(arg1, &caption)) return Reply("ERR caption"), true;
         return Reply("OK %lx", (unsigned long)(uintptr_t)FindWindowA("#32770", caption.c_str())), true;
     }
     HWND window = ParseWindow(arg1);
@@ -295,6 +309,11 @@ bool Run(char* line) {
         DWORD pid = 0;
         GetWindowThreadProcessId(window, &pid);
         return Reply("OK %lu", pid), true;
+    }
+    if (strcmp(verb, "popup") == 0) {
+        PopupSearch search = {window, nullptr};
+        EnumWindows(FindPopup, reinterpret_cast<LPARAM>(&search));
+        return Reply("OK %lx", (unsigned long)(uintptr_t)search.found), true;
     }
     if (strcmp(verb, "close") == 0)
         return Reply(PostMessageA(window, WM_CLOSE, 0, 0) ? "OK" : "ERR post"), true;
@@ -327,6 +346,13 @@ bool Run(char* line) {
     if (strcmp(verb, "enabled") == 0) return Reply("OK %d", IsWindowEnabled(control) ? 1 : 0), true;
     if (strcmp(verb, "visible") == 0) return Reply("OK %d", IsWindowVisible(control) ? 1 : 0), true;
     if (strcmp(verb, "text") == 0) return ReplyText(control), true;
+    if (strcmp(verb, "settext") == 0) {
+        std::string text;
+        if (!a || !Unhex(a, &text)) return Reply("ERR text"), true;
+        if (!Send(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()), &value))
+            return Reply("ERR timeout"), true;
+        return Reply(value ? "OK" : "ERR refused"), true;
+    }
     if (strcmp(verb, "rect") == 0) {
         RECT r;
         GetWindowRect(control, &r);
