@@ -527,6 +527,7 @@ class Rig:
         self.simulators = []
         self.com_ports = {}
         self.started = False
+        self._start_reaper()
 
     # -- set-up
 
@@ -553,7 +554,6 @@ class Rig:
         subprocess.run(["cp", "-a", str(template), str(self.prefix)], check=True)
         if self.com_ports:
             _add_registry_values(self.prefix / "system.reg", r"Software\Wine\Ports", self.com_ports)
-        self._start_reaper()
         self._start_xvfb()
         self.started = True
         self.probe = Probe(self._spawn([str(win32_exe("tests/win32/probe.exe"))], stdin=subprocess.PIPE,
@@ -619,7 +619,15 @@ class Rig:
         return proc
 
     def wait_window(self, caption, timeout=60):
-        hwnd = wait_until(lambda: self.probe.find(caption), timeout, f"window {caption!r}", interval=0.1)
+        """Waits for a dialog with that caption to be shown. A dialog is found by caption as soon as
+        it is created, but its initialisation (which makes its status bar, for one) ends before it
+        becomes visible."""
+
+        def shown():
+            hwnd = self.probe.find(caption)
+            return hwnd if hwnd and Window(self.probe, hwnd).visible() else 0
+
+        hwnd = wait_until(shown, timeout, f"window {caption!r}", interval=0.1)
         return Window(self.probe, hwnd, caption)
 
     def wait_exit(self, proc, timeout=30):
@@ -717,13 +725,19 @@ def _reaper(parent, prefix):
         except BlockingIOError:
             pass
         time.sleep(0.5)
-    env = wine_env(prefix)
-    subprocess.run(["wineserver", "-k"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    for pid in pids:
-        with contextlib.suppress(ProcessLookupError):
-            os.killpg(pid, signal.SIGKILL)
-        with contextlib.suppress(ProcessLookupError):
-            os.kill(pid, signal.SIGKILL)
+    if Path(prefix).is_dir():
+        env = wine_env(prefix)
+        subprocess.run(["wineserver", "-k"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    # A polite signal first: the simulator ends the helper process that owns its pty.
+    for sig in (signal.SIGTERM, signal.SIGKILL):
+        for pid in pids:
+            with contextlib.suppress(ProcessLookupError):
+                os.killpg(pid, sig)
+            with contextlib.suppress(ProcessLookupError):
+                os.kill(pid, sig)
+        time.sleep(2)
+    if os.environ.get("KRT_E2E_KEEP") != "1":
+        shutil.rmtree(prefix, ignore_errors=True)
 
 
 def read_ints(path, count):
