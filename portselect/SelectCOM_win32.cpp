@@ -1,0 +1,160 @@
+#include "portselect/SelectCOM.h"
+
+#include <iterator>
+#include <utility>
+
+#include "framework/StatusBar.h"
+#include "portselect/RegistryPortSource.h"
+
+namespace portselect {
+
+namespace {
+
+const char* const kNoPortEntry[] = {"не выбран"};
+
+const char* const kSpeedTexts[] = {"300",  "600",   "1200",  "2400",  "4800",
+                                   "9600", "19200", "38400", "57600", "115200"};
+// The loader's list right-aligns the speeds with blanks.
+const char* const kLoaderSpeedTexts[] = {"      300", "      600", "    1200", "    2400", "    4800",
+                                         "    9600",  "  19200",   "  38400",  "  57600",  "115200"};
+
+}  // namespace
+
+const DialogClass SelectCOM::classSelectCOM = {"SelectCOM"};
+
+SelectCOM::SelectCOM(int templateId, int portControl, int32_t initialPosition,
+                     int32_t (&portTable)[PORT_TABLE_ENTRIES])
+    : fw::Dialog(templateId),
+      m_port(initialPosition),
+      m_speed(initialPosition),
+      PortTable(portTable),
+      portControl_(portControl) {}
+
+SelectCOM::~SelectCOM() {
+    ToolTip.reset();
+}
+
+bool SelectCOM::PreTranslateMessage(MSG& msg) {
+    if (ToolTip) ToolTip->RelayEvent(&msg);
+    return fw::Dialog::PreTranslateMessage(msg);
+}
+
+void SelectCOM::FillPortList() {
+    SerialCommPortSource serialComm;
+    RootPortsPortSource rootPorts;
+    ComboPortList list(Item(portControl_));
+    const PortPreselection preselection = portselect::FillPortList(serialComm, rootPorts, list, PortTable);
+    m_port = preselection.port;
+    m_speed = preselection.speed;
+    UpdateData(false);
+}
+
+void SelectCOM::CreateToolTips(const Tool* tools, int count) {
+    auto tip = std::make_unique<fw::ToolTip>();
+    if (!tip->Create(hwnd_)) return;
+    for (int i = 0; i < count; ++i) tip->AddTool(Item(tools[i].controlId), tools[i].text);
+    tip->Activate(true);
+    ToolTip = std::move(tip);
+}
+
+void SelectCOM::AddEntries(int controlId, const char* const* texts, int count) const {
+    fw::ComboBox combo;
+    combo.Attach(Item(controlId));
+    if (combo.Count() != 0) return;
+    for (int i = 0; i < count; ++i) combo.AddString(texts[i]);
+}
+
+bool SelectCOM::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
+    if (message == WM_DRAWITEM && krt::ImageButton::HandleDrawItem(lParam)) {
+        result = TRUE;
+        return true;
+    }
+    return false;
+}
+
+void SelectCOM::SetStatusText(int part, const char* text) {
+    ::StatusBar.SetText(part, text);
+}
+
+// ---- Vantrel
+
+ConfiguratorSelectCOM::ConfiguratorSelectCOM(int32_t (&portTable)[PORT_TABLE_ENTRIES],
+                                             std::function<void()> startAdapterSearch)
+    : SelectCOM(IDD_SELECTCOM_CONFIGURATOR, IDC_SELECTCOM_PORT, -1, portTable),
+      startAdapterSearch_(std::move(startAdapterSearch)) {}
+
+bool ConfiguratorSelectCOM::OnInitDialog() {
+    AddEntries(IDC_SELECTCOM_PORT, kNoPortEntry, 1);
+    AddEntries(IDC_SELECTCOM_SPEED, kSpeedTexts, static_cast<int>(std::size(kSpeedTexts)));
+    PortList.Attach(Item(IDC_SELECTCOM_PORT));
+    fw::Dialog::OnInitDialog();
+
+    FillPortList();
+
+    static const Tool tools[] = {
+        {IDOK, "Выход из настройки"},
+        {IDC_SELECTCOM_PORT, "Выбор COM-порта"},
+        {IDC_SELECTCOM_SPEED, "Скорость соединения"},
+        {IDC_SELECTCOM_APPLY, "Применить изменения"},
+    };
+    CreateToolTips(tools, static_cast<int>(std::size(tools)));
+    return true;
+}
+
+bool ConfiguratorSelectCOM::OnCommand(int id, int code, HWND control) {
+    if (id != IDC_SELECTCOM_APPLY || code != BN_CLICKED) return false;
+    Apply();
+    return true;
+}
+
+void ConfiguratorSelectCOM::DoDataExchange(bool save) {
+    fw::DdxComboIndex(hwnd_, IDC_SELECTCOM_PORT, m_port, save);
+    fw::DdxComboIndex(hwnd_, IDC_SELECTCOM_SPEED, m_speed, save);
+}
+
+void ConfiguratorSelectCOM::Apply() {
+    UpdateData(true);
+    ApplyConfiguratorPort(m_port, PortTable, &OpenBlock, *this, startAdapterSearch_);
+}
+
+// ---- Quillon
+
+LoaderSelectCOM::LoaderSelectCOM(int32_t (&portTable)[PORT_TABLE_ENTRIES])
+    : SelectCOM(IDD_SELECTCOM_LOADER, IDC_SELECTCOM_LOADER_PORT, 0, portTable) {}
+
+bool LoaderSelectCOM::OnInitDialog() {
+    AddEntries(IDC_SELECTCOM_LOADER_SPEED, kLoaderSpeedTexts, static_cast<int>(std::size(kLoaderSpeedTexts)));
+    PortList.Attach(Item(IDC_SELECTCOM_LOADER_PORT));
+    fw::Dialog::OnInitDialog();
+
+    ExitButton.SubclassDlgItem(hwnd_, IDCANCEL);
+    ApplyButton.SubclassDlgItem(hwnd_, IDOK);
+    ApplyButton.SetImage(IDI_SELECTCOM_APPLY);
+    ExitButton.SetImage(IDI_SELECTCOM_EXIT);
+
+    static const Tool tools[] = {
+        {IDOK, " Применить изменения "},
+        {IDCANCEL, " Выход из настройки "},
+        {IDC_SELECTCOM_LOADER_PORT, " Выбор COM-порта "},
+        {IDC_SELECTCOM_LOADER_SPEED, " Скорость соединения "},
+    };
+    CreateToolTips(tools, static_cast<int>(std::size(tools)));
+
+    UpdateData(false);
+    FillPortList();
+    return true;
+}
+
+void LoaderSelectCOM::OnOK() {
+    UpdateData(true);
+    ApplyLoaderPort(m_port, m_speed, PortTable, &OpenBlock, *this);
+    // The base OK: exchange from the controls once more, then end with IDOK.
+    fw::Dialog::OnOK();
+}
+
+void LoaderSelectCOM::DoDataExchange(bool save) {
+    fw::DdxComboIndex(hwnd_, IDC_SELECTCOM_LOADER_PORT, m_port, save);
+    fw::DdxComboIndex(hwnd_, IDC_SELECTCOM_LOADER_SPEED, m_speed, save);
+}
+
+}  // namespace portselect
