@@ -12,6 +12,8 @@
 //   lvcount HWND ID / lvtext HWND ID ROW COL / lvimage HWND ID ROW / lvstate HWND ID ROW
 //   lvrect HWND ID ROW          bounds of a row in the list's client coordinates: OK l t r b
 //   pbpos HWND ID               progress-bar position
+//   cbcount HWND ID / cbsel HWND ID / cbtext HWND ID INDEX   a combo box's entries and selection
+//   cbselect HWND ID INDEX      CB_SETCURSEL (-1: none) and CBN_SELCHANGE to the dialog: OK new selection
 //   rect HWND ID                screen rectangle: OK left top right bottom
 //   key HWND NAME               foreground + SendInput down/up (escape, enter, f5, tab, space or a number)
 //   click HWND ID               posted BM_CLICK (fires even on a disabled button under Wine: test first)
@@ -373,7 +375,29 @@ bool Run(char* line) {
         if (!Send(control, message, 0, 0, &value)) return Reply("ERR timeout"), true;
         return Reply("OK %d", static_cast<int>(value)), true;
     }
+    if (strcmp(verb, "cbcount") == 0 || strcmp(verb, "cbsel") == 0) {
+        UINT message = verb[2] == 'c' ? CB_GETCOUNT : CB_GETCURSEL;
+        if (!Send(control, message, 0, 0, &value)) return Reply("ERR timeout"), true;
+        return Reply("OK %d", static_cast<int>(value)), true;
+    }
     if (!a) return Reply("ERR row"), true;
+    if (strcmp(verb, "cbtext") == 0) {
+        // Combo-box texts are marshalled between processes like window texts.
+        LRESULT length = 0;
+        if (!Send(control, CB_GETLBTEXTLEN, atoi(a), 0, &length)) return Reply("ERR timeout"), true;
+        if (length < 0) return Reply("ERR no entry"), true;
+        std::vector<char> text(static_cast<size_t>(length) + 2, 0);
+        if (!Send(control, CB_GETLBTEXT, atoi(a), reinterpret_cast<LPARAM>(text.data()), &value))
+            return Reply("ERR timeout"), true;
+        return Reply("OK %s", Hex(text.data(), strlen(text.data())).c_str()), true;
+    }
+    if (strcmp(verb, "cbselect") == 0) {
+        if (!Send(control, CB_SETCURSEL, atoi(a), 0, &value)) return Reply("ERR timeout"), true;
+        WPARAM w = MAKEWPARAM(GetDlgCtrlID(control), CBN_SELCHANGE);
+        if (!Send(window, WM_COMMAND, w, (LPARAM)control, &value)) return Reply("ERR timeout"), true;
+        if (!Send(control, CB_GETCURSEL, 0, 0, &value)) return Reply("ERR timeout"), true;
+        return Reply("OK %d", static_cast<int>(value)), true;
+    }
     if (strcmp(verb, "lvtext") == 0) return ReplyListText(control, atoi(a), b ? atoi(b) : 0), true;
     if (strcmp(verb, "lvimage") == 0) return ReplyListItem(control, atoi(a), LVIF_IMAGE), true;
     if (strcmp(verb, "lvstate") == 0) return ReplyListItem(control, atoi(a), LVIF_STATE), true;
