@@ -21,8 +21,8 @@
 //   close HWND / cancel HWND    posted WM_CLOSE / WM_COMMAND IDCANCEL
 //   mouse HWND ID ACTION [X Y]  move|click|dclick|rclick at X,Y of the control (default: its centre)
 //   foreground / pid HWND / quit
-//   popup HWND                  a visible top-level window owned by HWND (a dialog it opened): OK hwnd (0:
-//   none) settext HWND ID HEX         WM_SETTEXT with those bytes (typing a name into a dialog's edit field)
+//   popup HWND                  a shown top-level window owned by HWND (a dialog it opened): OK hwnd
+//   settext HWND ID HEX         WM_SETTEXT with those bytes (typing a name into a dialog's edit field)
 //
 // ID "-" names the window itself. Messages that cross into the program are sent with a time-out, so a
 // program that hangs shows as "ERR timeout" instead of hanging the probe.
