@@ -11,7 +11,11 @@ cmake -S . -B build/win32 -G Ninja -DCMAKE_BUILD_TYPE=Release \
       -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-i686-mingw32.cmake" >/dev/null
 cmake --build build/win32
 
-cmake -S . -B build/native -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKRT_WIN32_DIR="$root/build/win32" >/dev/null
+# The fuzz targets (clang): the native tests run each of them briefly.
+bash scripts/fuzz.sh --build-only
+
+cmake -S . -B build/native -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKRT_WIN32_DIR="$root/build/win32" \
+      -DKRT_FUZZ_DIR="$root/build/fuzz" >/dev/null
 cmake --build build/native
 
 cd build/native
