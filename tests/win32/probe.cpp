@@ -382,13 +382,21 @@ bool Run(char* line) {
     }
     if (!a) return Reply("ERR row"), true;
     if (strcmp(verb, "cbtext") == 0) {
-        // Combo-box texts are marshalled between processes like window texts.
-        LRESULT length = 0;
-        if (!Send(control, CB_GETLBTEXTLEN, atoi(a), 0, &length)) return Reply("ERR timeout"), true;
-        if (length < 0) return Reply("ERR no entry"), true;
-        std::vector<char> text(static_cast<size_t>(length) + 2, 0);
-        if (!Send(control, CB_GETLBTEXT, atoi(a), reinterpret_cast<LPARAM>(text.data()), &value))
+        // Combo-box texts are marshalled between processes, but under Wine the ANSI request comes
+        // back in UTF-16: ask for UTF-16 and convert to the ANSI code page here.
+        DWORD_PTR length = 0;
+        if (!SendMessageTimeoutW(control, CB_GETLBTEXTLEN, atoi(a), 0, SMTO_ABORTIFHUNG, SEND_TIMEOUT_MS,
+                                 &length))
             return Reply("ERR timeout"), true;
+        if (static_cast<LRESULT>(length) < 0) return Reply("ERR no entry"), true;
+        std::vector<wchar_t> wide(length + 2, 0);
+        DWORD_PTR got = 0;
+        if (!SendMessageTimeoutW(control, CB_GETLBTEXT, atoi(a), reinterpret_cast<LPARAM>(wide.data()),
+                                 SMTO_ABORTIFHUNG, SEND_TIMEOUT_MS, &got))
+            return Reply("ERR timeout"), true;
+        std::vector<char> text(wide.size() * 2, 0);
+        WideCharToMultiByte(CP_ACP, 0, wide.data(), -1, text.data(), static_cast<int>(text.size()), nullptr,
+                            nullptr);
         return Reply("OK %s", Hex(text.data(), strlen(text.data())).c_str()), true;
     }
     if (strcmp(verb, "cbselect") == 0) {
