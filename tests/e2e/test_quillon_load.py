@@ -1,0 +1,196 @@
+"""Quillon under Wine against the simulated adapter in loader mode: the first start, a program file
+chosen through the real file-open dialog and loaded with its progress, a restart requested by the
+adapter in the middle of a load, and closing the window while a load runs."""
+
+import struct
+import unittest
+
+import krtrig
+from krtrig import Rig, read_ints, wait_until, win32_exe
+
+CAPTION = "Загрузчик 42"
+EXIT_BUTTON, CHOOSE_BUTTON, START_BUTTON, PORT_BUTTON = 1, 1001, 1002, 1003
+PROGRESS, LABEL = 1000, -1
+FILE_NAME_BOX = 1148  # the file-open dialog's file-name field
+SETTINGS = "Quillon.i"
+COM3_AT_9600 = struct.pack("<19i", 0, 5, 0, 3, *([0] * 15))
+
+
+def hex_program(size):
+    """An Intel HEX text of exactly `size` bytes: it holds no '+', so the start and restart
+    sequences stand out in what the adapter receives."""
+    lines, address = [], 0
+    while sum(len(line) for line in lines) < size:
+        data = bytes((address + i * 37) & 0xFF for i in range(16))
+        record = bytes([16, address >> 8 & 0xFF, address & 0xFF, 0]) + data
+        checksum = -sum(record) & 0xFF
+        lines.append(":" + (record + bytes([checksum])).hex().upper() + "\r\n")
+        address += 16
+    text = "".join(lines).encode("ascii")[:size]
+    assert b"+" not in text
+    return text
+
+
+def choose_program(rig, win, name):
+    """Button 1001, then the file-open dialog as a user works it: the name typed into its field,
+    Enter."""
+    win.click(CHOOSE_BUTTON)
+    owner = format(win.hwnd, "x")
+    dialog = wait_until(lambda: int(rig.probe.call("popup", owner), 16), 30, "the file-open dialog")
+    box = krtrig.Window(rig.probe, dialog, "file-open dialog")
+    rig.probe.call("settext", format(dialog, "x"), FILE_NAME_BOX, name.encode("cp1251").hex())
+    box.key("enter")
+    box.wait_gone(30)
+
+
+def start_loader(rig, settings=COM3_AT_9600, sim_args=(), sim_speed=9600):
+    """Maps COM3 to the simulator in loader mode (started before the program opens the port, so
+    that its stall of the line works) and starts Quillon in the run directory."""
+    rig.map_com(3, rig.work / "com3")
+    if settings is not None:
+        (rig.run_dir / SETTINGS).write_bytes(settings)
+    capture = rig.work / "capture.bin"
+    sim = rig.simulator(rig.work / "com3", sim_speed, ["--mode", "loader", "--capture", str(capture)] + list(sim_args))
+    rig.start()
+    proc = rig.launch(win32_exe("loader/Quillon.exe"))
+    win = rig.wait_window(CAPTION)
+    return proc, win, sim, capture
+
+
+def received(capture):
+    return capture.read_bytes() if capture.exists() else b""
+
+
+class QuillonFirstStart(unittest.TestCase):
+    def test_first_start_opens_no_port_and_enter_closes_writing_defaults(self):
+        with Rig("quillon-first") as rig:
+            rig.start()
+            proc = rig.launch(win32_exe("loader/Quillon.exe"))
+            win = rig.wait_window(CAPTION)
+
+            self.assertEqual(win.status_parts(), 2)
+            # No settings file: port position 0 of an empty table is port 0, which opens nothing
+            # and is no error; the speed is the default 19200 bit/s.
+            self.assertEqual(win.wait_status(1, " COM0,8,n,19200b ", 20), " COM0,8,n,19200b ")
+            self.assertEqual(win.status(0), "")
+            self.assertEqual(win.text(LABEL), "Процесс ...")
+            self.assertEqual(win.progress(PROGRESS), 0)
+            for button in (EXIT_BUTTON, CHOOSE_BUTTON, START_BUTTON, PORT_BUTTON):
+                self.assertTrue(win.enabled(button), f"button {button}")
+            self.assertFalse((rig.run_dir / SETTINGS).exists(), "the file is written at exit only")
+
+            # Escape is swallowed. The click that follows it in the input queue proves that the
+            # key has been handled: start without a chosen file, which the existence test refuses.
+            win.key("escape")
+            win.mouse(START_BUTTON, "click")
+            win.wait_status(0, "Ошибка: отсутствует данный файл.", 20)
+            self.assertTrue(win.exists(), "Escape closed the window")
+            self.assertIsNone(proc.poll())
+            self.assertTrue(win.enabled(CHOOSE_BUTTON), "no load may have started")
+
+            # Enter is not intercepted: it presses the focused button, here the exit button that
+            # two tabs bring the focus back to (1002 -> 1003 -> 1).
+            win.key("tab")
+            win.key("tab")
+            win.key("enter")
+            win.wait_gone()
+            rig.wait_exit(proc)
+            size, values = read_ints(rig.run_dir / SETTINGS, 19)
+            self.assertEqual(size, 76)
+            self.assertEqual(values, (0, 6, 0) + (0,) * 16)
+
+
+class QuillonLoad(unittest.TestCase):
+    def test_a_thousand_byte_program_is_sent_whole_with_its_progress(self):
+        with Rig("quillon-load") as rig:
+            proc, win, sim, capture = start_loader(rig)
+            self.assertEqual(win.wait_status(1, " COM3,8,n,9600b ", 20), " COM3,8,n,9600b ")
+            program = hex_program(1000)
+            (rig.run_dir / "KRT42PRG.HEX").write_bytes(program)
+
+            choose_program(rig, win, "KRT42PRG.HEX")
+            path = win.status(0)
+            self.assertTrue(path.endswith("\\run\\KRT42PRG.HEX") and path[1:3] == ":\\", path)
+            self.assertEqual(received(capture), b"", "choosing a file sends nothing")
+
+            win.click(START_BUTTON)
+            wait_until(lambda: len(received(capture)) > 100, 20, "the load to begin")
+            self.assertFalse(win.enabled(CHOOSE_BUTTON), "the file choice must be locked during a load")
+            self.assertTrue(win.enabled(PORT_BUTTON))
+            self.assertTrue(win.enabled(EXIT_BUTTON))
+
+            # 125 blocks, one per 20 ms tick at best: about 2.5 s.
+            wait_until(lambda: win.text(PROGRESS) == "Загрузка программы закончена 100%", 60, "the end of the load")
+            self.assertEqual(received(capture), b"++" + program)
+            self.assertEqual(win.progress(PROGRESS), 100)
+            # The label shows the share sent before the last block: 992 of 1000 bytes.
+            self.assertEqual(win.text(LABEL), "Процесс ...  99%")
+            self.assertEqual(win.status(0), path, "the path stays in pane 0")
+            self.assertEqual(win.status(1), " COM3,8,n,9600b ")
+            self.assertTrue(win.enabled(CHOOSE_BUTTON))
+            lines = [line for line in sim.log_lines() if line.startswith("LINE ")]
+            self.assertTrue(lines and "speed=9600" in lines[0] and "format=8N1" in lines[0], lines)
+
+            # Start again: the file is read anew and sent from the start after a new start sequence.
+            program2 = hex_program(40)[::-1]
+            (rig.run_dir / "KRT42PRG.HEX").write_bytes(program2)
+            win.click(START_BUTTON)
+            wait_until(lambda: received(capture) == b"++" + program + b"++" + program2, 30, "the second load")
+            wait_until(lambda: win.enabled(CHOOSE_BUTTON), 30, "the second load to end")
+
+            win.click(EXIT_BUTTON)
+            win.wait_gone()
+            rig.wait_exit(proc)
+            size, values = read_ints(rig.run_dir / SETTINGS, 19)
+            self.assertEqual((size, values), (76, (0, 5, 0, 3) + (0,) * 15))
+
+    def test_an_R_from_the_adapter_restarts_the_load_from_the_first_byte(self):
+        with Rig("quillon-restart") as rig:
+            # The simulator answers 'R' once it has 400 bytes, holding the line with XOFF so that
+            # the loader's next write is still going out when the 'R' arrives.
+            proc, win, sim, capture = start_loader(rig, sim_args=["--ixon", "--r-after", "400"])
+            program = hex_program(1000)
+            (rig.run_dir / "KRT42PRG.HEX").write_bytes(program)
+            choose_program(rig, win, "KRT42PRG.HEX")
+            win.click(START_BUTTON)
+
+            win.wait_status(0, " R1 ", 30)
+            wait_until(lambda: win.text(PROGRESS) == "Загрузка программы закончена 100%", 60, "the end of the load")
+            data = received(capture)
+            # "++", the bytes sent before the restart, eight '+', then the whole file once more.
+            self.assertTrue(data.startswith(b"++") and data.endswith(b"+" * 8 + program), data[:40])
+            before = data[2:len(data) - 8 - len(program)]
+            self.assertGreaterEqual(len(before), 400)
+            self.assertLess(len(before), len(program))
+            self.assertEqual(before, program[:len(before)])
+            self.assertEqual(win.status(0), " R1 ")
+            self.assertEqual(win.progress(PROGRESS), 100)
+            self.assertEqual(win.text(LABEL), "Процесс ...  99%")
+
+            win.close()
+            win.wait_gone()
+            rig.wait_exit(proc)
+
+    def test_closing_the_window_during_a_load_ends_it_silently_and_keeps_the_settings(self):
+        with Rig("quillon-close") as rig:
+            settings = struct.pack("<19i", 1, 5, 0x5A5A1234, 7, 3, *([0] * 14))
+            proc, win, sim, capture = start_loader(rig, settings)
+            program = hex_program(3000)
+            (rig.run_dir / "BIG.HEX").write_bytes(program)
+            choose_program(rig, win, "BIG.HEX")
+            win.click(START_BUTTON)
+            wait_until(lambda: win.progress(PROGRESS) >= 10, 30, "the load to be under way")
+
+            win.close()
+            win.wait_gone()
+            self.assertEqual(rig.wait_exit(proc, 30), 0)
+            sent = received(capture)
+            self.assertTrue(300 <= len(sent) - 2 < len(program), len(sent))
+            self.assertEqual(sent, b"++" + program[:len(sent) - 2])
+            size, values = read_ints(rig.run_dir / SETTINGS, 19)
+            self.assertEqual(size, 76)
+            self.assertEqual(values, (1, 5, 0x5A5A1234, 7, 3) + (0,) * 14, "the reserved value is kept as read")
+
+
+if __name__ == "__main__":
+    krtrig.main()
