@@ -199,6 +199,69 @@ void Engine::OnLoaderBytes(const uint8_t* bytes, std::size_t n, int64_t nowMs) {
     }
 }
 
+namespace {
+
+bool ParseHex(const std::string& text, Bytes& out) {
+    std::string digits;
+    for (char c : text) {
+        if (c != ' ') digits += c;
+    }
+    if (digits.empty() || digits.size() % 2 != 0) return false;
+    out.clear();
+    for (std::size_t i = 0; i < digits.size(); i += 2) {
+        char* end = nullptr;
+        const std::string pair = digits.substr(i, 2);
+        const long v = std::strtol(pair.c_str(), &end, 16);
+        if (*end != '\0') return false;
+        out.push_back(static_cast<uint8_t>(v));
+    }
+    return true;
+}
+
+}  // namespace
+
+bool Engine::SendHex(const std::string& hex, int64_t nowMs) {
+    Bytes bytes;
+    if (!ParseHex(hex, bytes)) return false;
+    host_.Log("TX raw hex=" + HexDump(bytes));
+    Queue(std::move(bytes), nowMs);
+    return true;
+}
+
+bool Engine::Flood(const std::string& arg, int64_t nowMs, std::string& answer) {
+    // flood BYTES [HEX]: BYTES of noise, with the frame HEX behind every 64 kB of it and at the
+    // end. Two zero bytes go before each frame: noise that ended in DLE ETX would take the
+    // frame's first bytes as its checksum.
+    const std::size_t sp = arg.find(' ');
+    long total = 0;
+    if (!ParseCount(arg.substr(0, sp), total) || total <= 0) return false;
+    Bytes frame;
+    if (sp != std::string::npos && !ParseHex(arg.substr(sp + 1), frame)) return false;
+    constexpr long kPiece = 4096, kFrameEvery = 65536;
+    uint32_t x = 0x2545F491u;
+    long sent = 0, frames = 0;
+    while (sent < total) {
+        const long n = std::min(kPiece, total - sent);
+        Bytes noise(static_cast<std::size_t>(n));
+        for (uint8_t& b : noise) {
+            x ^= x << 13;
+            x ^= x >> 17;
+            x ^= x << 5;
+            b = static_cast<uint8_t>(x >> 24);
+        }
+        Queue(std::move(noise), nowMs);
+        sent += n;
+        if (!frame.empty() && (sent % kFrameEvery == 0 || sent == total)) {
+            Bytes framed{0, 0};
+            framed.insert(framed.end(), frame.begin(), frame.end());
+            Queue(std::move(framed), nowMs);
+            ++frames;
+        }
+    }
+    answer = "OK flood " + std::to_string(total) + " frames=" + std::to_string(frames);
+    return true;
+}
+
 std::string Engine::StatsLine() const {
     std::ostringstream s;
     s << "rx_bytes=" << stats_.rxBytes << " frames=" << stats_.frames << " answered=" << stats_.answered
@@ -244,6 +307,14 @@ std::string Engine::Command(const std::string& rawLine, int64_t nowMs) {
             opt_.speed = static_cast<int>(number);
             answer = "OK speed " + std::to_string(number);
         }
+    } else if (cmd == "stall" && ParseOnOff(arg, flag)) {
+        // The adapter stops (or resumes) reading; with ixon it also holds the program's writes.
+        opt_.stalled = flag;
+        if (opt_.ixon) Queue({flag ? XOFF : XON}, nowMs);
+        answer = "OK stall " + arg;
+    } else if (cmd == "send-hex" && SendHex(arg, nowMs)) {
+        answer = "OK send-hex";
+    } else if (cmd == "flood" && Flood(arg, nowMs, answer)) {
     } else if (cmd == "R" && arg.empty()) {
         SendR(nowMs);
         answer = "OK R";

@@ -25,6 +25,7 @@ struct Options {
     int delayMs = 0;           // from the end of a request to the first byte of its answer
     std::vector<long> rAfter;  // loader: send 'R' once the received total reaches each of these
     bool ixon = false;         // stall the line with XOFF around each 'R'
+    bool stalled = false;      // the line is not read (and, with ixon, held with XOFF)
 };
 
 // The line's settings as the program on the other end left them.
@@ -100,6 +101,9 @@ class Engine {
     void Queue(Bytes bytes, int64_t due);
     void SendAnswer(const Outcome& outcome, int64_t nowMs);
     void SendR(int64_t nowMs);
+    // Line faults: crafted bytes, and noise with an optional good frame mixed in.
+    bool SendHex(const std::string& hex, int64_t nowMs);
+    bool Flood(const std::string& arg, int64_t nowMs, std::string& answer);
     void OnFrame(const RequestFrame& frame, int64_t nowMs);
     void OnLoaderBytes(const uint8_t* bytes, std::size_t n, int64_t nowMs);
 

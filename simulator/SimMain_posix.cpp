@@ -239,7 +239,9 @@ int main(int argc, char** argv) {
             stdinIdx = nfds++;
         }
         if (fd >= 0) {
-            fds[nfds] = {fd, static_cast<short>(POLLIN | (host.pendingOut.empty() ? 0 : POLLOUT)), 0};
+            // A stalled adapter leaves the program's bytes in the line.
+            const short in = engine.GetOptions().stalled ? 0 : POLLIN;
+            fds[nfds] = {fd, static_cast<short>(in | (host.pendingOut.empty() ? 0 : POLLOUT)), 0};
             lineIdx = nfds++;
         }
         timespec timeout{};
@@ -257,7 +259,8 @@ int main(int argc, char** argv) {
             break;
         }
         now = NowMs();
-        if (lineIdx >= 0 && (fds[lineIdx].revents & (POLLIN | POLLHUP | POLLERR))) {
+        if (lineIdx >= 0 && !engine.GetOptions().stalled &&
+            (fds[lineIdx].revents & (POLLIN | POLLHUP | POLLERR))) {
             const ssize_t n = ::read(fd, buf, sizeof buf);
             if (n > 0) {
                 engine.OnReceived(buf, static_cast<std::size_t>(n), now);
