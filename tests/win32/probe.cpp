@@ -143,7 +143,10 @@ void ReplyText(HWND control) {
 void ReplyStatusText(HWND bar, int part) {
     LRESULT length = 0;
     if (!Send(bar, SB_GETTEXTLENGTHA, part, 0, &length)) return Reply("ERR timeout");
+    // The text may grow between the two messages: a buffer of the old length would be overrun
+    // in the program and read back torn.
     size_t size = LOWORD(length) + 2;
+    if (size < 1024) size = 1024;
     RemoteBuffer buffer(bar, size);
     std::vector<char> zero(size, 0);
     if (!buffer.Ok() || !buffer.Write(0, zero.data(), size)) return Reply("ERR remote memory");
