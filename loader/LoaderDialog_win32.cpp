@@ -6,6 +6,7 @@
 #include "loader/LoaderSettings.h"
 #include "loader/ProgramImage.h"
 #include "loader/resource.h"
+#include "portselect/SelectCOM.h"
 #include "portselect/Selection.h"
 
 loader::LoaderDialog* MainDialog = nullptr;
@@ -220,8 +221,9 @@ void LoaderDialog::ChooseProgram() {
 }
 
 void LoaderDialog::RunPortDialog() {
-    // PORT DIALOG CALL SITE: SelectCOM (template IDD_SELECT_COM) runs here modally; its result is
-    // not looked at, it reopens the port and writes status pane 1 itself.
+    // The dialog reopens the port and writes status pane 1 itself; its result says nothing more.
+    portselect::LoaderSelectCOM dialog(PortTable);
+    dialog.DoModal(hwnd_);
 }
 
 void LoaderDialog::SetBarPos(int percent) {

@@ -1,4 +1,5 @@
-// Resource and control ids of Quillon, shared by Quillon.rc and the code.
+// Resource and control ids of Quillon, shared by Quillon.rc and the code. The port dialog's
+// template and icons have theirs in portselect/SelectCOMIds.h.
 #pragma once
 
 #define IDD_ABOUTBOX 100
@@ -9,17 +10,12 @@
 #define IDI_PORT 131
 #define IDI_PROGRAM 132
 #define IDI_EXIT 134
-#define IDI_APPLY 135
-#define IDI_SETTINGS_EXIT 136
 #define IDI_STOP 137
-#define IDD_SELECT_COM 138
 
 #define IDC_PROGRESS 1000
 #define IDC_CHOOSE_BUTTON 1001
 #define IDC_START_BUTTON 1002
 #define IDC_PORT_BUTTON 1003
-#define IDC_PORT_COMBO 1005
-#define IDC_SPEED_COMBO 1006
 #define IDC_ABOUT_ICON 1020
 #define IDC_ABOUT_NAME 1021
 #define IDC_ABOUT_VERSION 1022
