@@ -651,7 +651,9 @@ class Rig:
                 self.probe.close()
         if self.started:
             env = self.env()
-            subprocess.run(["wineserver", "-k"], env=env, stdout=self.wine_log, stderr=self.wine_log)
+            with contextlib.suppress(subprocess.TimeoutExpired):
+                subprocess.run(["wineserver", "-k"], env=env, stdout=self.wine_log, stderr=self.wine_log,
+                               timeout=30)
             with contextlib.suppress(subprocess.TimeoutExpired):
                 subprocess.run(["wineserver", "-w"], env=env, stdout=self.wine_log, stderr=self.wine_log,
                                timeout=30)
@@ -727,7 +729,9 @@ def _reaper(parent, prefix):
         time.sleep(0.5)
     if Path(prefix).is_dir():
         env = wine_env(prefix)
-        subprocess.run(["wineserver", "-k"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        with contextlib.suppress(subprocess.TimeoutExpired):
+            subprocess.run(["wineserver", "-k"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                           timeout=30)
     # A polite signal first: the simulator ends the helper process that owns its pty.
     for sig in (signal.SIGTERM, signal.SIGKILL):
         for pid in pids:
