@@ -23,6 +23,8 @@
 //   foreground / pid HWND / quit
 //   popup HWND                  a shown top-level window owned by HWND (a dialog it opened): OK hwnd
 //   settext HWND ID HEX         WM_SETTEXT with those bytes (typing a name into a dialog's edit field)
+//   tiptext HWND ID             the text of the control's tool in the window's tooltip control: OK hex
+//   syscommand HWND CODE        posted WM_SYSCOMMAND (a system-menu item chosen)
 //
 // ID "-" names the window itself. Messages that cross into the program are sent with a time-out, so a
 // program that hangs shows as "ERR timeout" instead of hanging the probe.
@@ -293,6 +295,45 @@ BOOL CALLBACK FindPopup(HWND window, LPARAM data) {
     return FALSE;
 }
 
+struct ToolTipSearch {
+    HWND owner;
+    HWND found;
+};
+
+BOOL CALLBACK FindToolTip(HWND window, LPARAM data) {
+    ToolTipSearch* search = reinterpret_cast<ToolTipSearch*>(data);
+    char name[64] = "";
+    GetClassNameA(window, name, sizeof name);
+    if (GetWindow(window, GW_OWNER) != search->owner || _stricmp(name, TOOLTIPS_CLASSA) != 0) return TRUE;
+    search->found = window;
+    return FALSE;
+}
+
+// The tooltip control keeps its texts in the program's memory: the record and the text buffer
+// of TTM_GETTEXTA must lie there too.
+void ReplyToolText(HWND window, HWND control) {
+    constexpr size_t TEXT_SIZE = 1024;
+    ToolTipSearch search = {window, nullptr};
+    EnumWindows(FindToolTip, reinterpret_cast<LPARAM>(&search));
+    if (!search.found) return Reply("ERR no tooltip");
+    RemoteBuffer buffer(search.found, sizeof(TOOLINFOA) + TEXT_SIZE);
+    TOOLINFOA info = {};
+    info.cbSize = TTTOOLINFOA_V2_SIZE;
+    info.hwnd = window;
+    info.uId = reinterpret_cast<UINT_PTR>(control);
+    info.lpszText = buffer.At(sizeof(TOOLINFOA));
+    std::vector<char> text(TEXT_SIZE, 0);
+    if (!buffer.Ok() || !buffer.Write(0, &info, sizeof info) ||
+        !buffer.Write(sizeof(TOOLINFOA), text.data(), TEXT_SIZE))
+        return Reply("ERR remote memory");
+    LRESULT got = 0;
+    if (!Send(search.found, TTM_GETTEXTA, TEXT_SIZE, reinterpret_cast<LPARAM>(buffer.At(0)), &got))
+        return Reply("ERR timeout");
+    if (!buffer.Read(sizeof(TOOLINFOA), text.data(), TEXT_SIZE)) return Reply("ERR remote memory");
+    text[TEXT_SIZE - 1] = 0;
+    Reply("OK %s", Hex(text.data(), strlen(text.data())).c_str());
+}
+
 // Runs one command line; returns false on "quit".
 bool Run(char* line) {
     const char* verb = strtok(line, " ");
@@ -319,6 +360,12 @@ bool Run(char* line) {
         PopupSearch search = {window, nullptr};
         EnumWindows(FindPopup, reinterpret_cast<LPARAM>(&search));
         return Reply("OK %lx", (unsigned long)(uintptr_t)search.found), true;
+    }
+    if (strcmp(verb, "syscommand") == 0) {
+        const char* code = strtok(nullptr, " ");
+        if (!code) return Reply("ERR code"), true;
+        WPARAM command = static_cast<WPARAM>(strtoul(code, nullptr, 0));
+        return Reply(PostMessageA(window, WM_SYSCOMMAND, command, 0) ? "OK" : "ERR post"), true;
     }
     if (strcmp(verb, "close") == 0)
         return Reply(PostMessageA(window, WM_CLOSE, 0, 0) ? "OK" : "ERR post"), true;
@@ -351,6 +398,7 @@ bool Run(char* line) {
     if (strcmp(verb, "enabled") == 0) return Reply("OK %d", IsWindowEnabled(control) ? 1 : 0), true;
     if (strcmp(verb, "visible") == 0) return Reply("OK %d", IsWindowVisible(control) ? 1 : 0), true;
     if (strcmp(verb, "text") == 0) return ReplyText(control), true;
+    if (strcmp(verb, "tiptext") == 0) return ReplyToolText(window, control), true;
     if (strcmp(verb, "settext") == 0) {
         std::string text;
         if (!a || !Unhex(a, &text)) return Reply("ERR text"), true;
