@@ -254,10 +254,16 @@ class PtyPeer:
                 time.sleep(0.01)
         return bytes(data)
 
+    def unplug(self):
+        """Pulls the cable: the master closes, the program's port goes dead."""
+        os.close(self.master)
+        self.master = -1
+
     def close(self):
         for fd in (self.master, self.slave):
-            with contextlib.suppress(OSError):
-                os.close(fd)
+            if fd >= 0:
+                with contextlib.suppress(OSError):
+                    os.close(fd)
         self.master = self.slave = -1
         self.holder.stdin.close()
         try:

@@ -174,6 +174,24 @@ class ComDriverUnderWine(unittest.TestCase):
             self.assertEqual(peer.read_exactly(len(PROBE), 10), PROBE)
             self.assertEqual(drv.ints("close")[0], 0)
 
+    def test_unplugged_line_reads_nothing_and_a_write_gives_up(self):
+        with Rig("comdriver-unplug") as rig:
+            peer, drv = self.start(rig)
+            self.assertEqual(drv.ints("open", 3, 9600, 0), [0])
+            self.assertEqual(drv.ints("write", PROBE.hex()), [0])
+            self.assertEqual(peer.read_exactly(len(PROBE), 10), PROBE)
+            self.assertEqual(drv.ints("idle", 5000)[0], 0)
+            peer.unplug()
+            self.assertEqual(drv.ints("read")[0], 0)
+            # Every WriteFile fails now: the worker must stop trying instead of spinning for ever.
+            self.assertEqual(drv.ints("write", PROBE.hex()), [0])
+            busy, _ = drv.ints("idle", 20000, timeout=60)
+            self.assertEqual(busy, 0, "the write worker never gave up on a dead port")
+            result, elapsed = drv.ints("close")
+            self.assertEqual(result, 0)
+            self.assertLess(elapsed, 2000)
+            self.assertEqual(drv.version(), (0, " COM-driver Version 2.00"))
+
 
 if __name__ == "__main__":
     krtrig.main()
