@@ -75,10 +75,12 @@ def one_run(number):
 
 def main():
     args = parse_args()
+    # Wine wants absolute paths for everything it is handed.
+    args.win32, args.sim = (str(Path(p).resolve()) for p in (args.win32, args.sim))
     os.environ["KRT_WIN32_DIR"] = args.win32
     os.environ["KRT_SIM"] = args.sim
     if args.work:
-        os.environ["KRT_E2E_WORK"] = args.work
+        os.environ["KRT_E2E_WORK"] = str(Path(args.work).resolve())
     sys.path.insert(0, str(ROOT / "tests" / "e2e"))
     for need in (Path(args.win32) / "loader" / "Quillon.exe", Path(args.win32) / "tests" / "win32" / "probe.exe",
                  Path(args.sim)):

@@ -11,6 +11,7 @@ from krtrig import Rig, read_ints, wait_until, win32_exe
 CAPTION = "Загрузчик 42"
 EXIT_BUTTON, CHOOSE_BUTTON, START_BUTTON, PORT_BUTTON = 1, 1001, 1002, 1003
 PROGRESS, LABEL = 1000, -1
+SPEED_LIST = 1006  # of the port dialog
 FILE_NAME_BOX = 1148  # the file-open dialog's file-name field
 SETTINGS = "Quillon.i"
 COM3_AT_9600 = struct.pack("<19i", 0, 5, 0, 3, *([0] * 15))
@@ -57,6 +58,10 @@ def start_loader(rig, settings=COM3_AT_9600, sim_args=(), sim_speed=9600):
     return proc, win, sim, capture
 
 
+def tooltip(rig, win, control):
+    return bytes.fromhex(rig.probe.call("tiptext", format(win.hwnd, "x"), control)).decode("cp1251")
+
+
 def received(capture):
     return capture.read_bytes() if capture.exists() else b""
 
@@ -78,6 +83,14 @@ class QuillonFirstStart(unittest.TestCase):
             for button in (EXIT_BUTTON, CHOOSE_BUTTON, START_BUTTON, PORT_BUTTON):
                 self.assertTrue(win.enabled(button), f"button {button}")
             self.assertFalse((rig.run_dir / SETTINGS).exists(), "the file is written at exit only")
+
+            # The system menu's About item (command 0x0010) opens the About box over the window.
+            rig.probe.call("syscommand", format(win.hwnd, "x"), "0x10")
+            about = rig.wait_window("About Quillon", 20)
+            self.assertIn("Quillon", about.text(1021))
+            about.click(1)
+            about.wait_gone()
+            self.assertTrue(win.exists())
 
             # Escape is swallowed. The click that follows it in the input queue proves that the
             # key has been handled: start without a chosen file, which the existence test refuses.
@@ -113,9 +126,15 @@ class QuillonLoad(unittest.TestCase):
             self.assertTrue(path.endswith("\\run\\KRT42PRG.HEX") and path[1:3] == ":\\", path)
             self.assertEqual(received(capture), b"", "choosing a file sends nothing")
 
+            tips = {button: tooltip(rig, win, button) for button in (EXIT_BUTTON, CHOOSE_BUTTON, PORT_BUTTON)}
+            self.assertEqual(tips, {EXIT_BUTTON: " Выход ", CHOOSE_BUTTON: " Выбор программы... ",
+                                    PORT_BUTTON: " Настройка COM-порта "})
+            self.assertEqual(tooltip(rig, win, START_BUTTON), " Загрузка программы в KRT42 ")
+
             win.click(START_BUTTON)
             wait_until(lambda: len(received(capture)) > 100, 20, "the load to begin")
             self.assertFalse(win.enabled(CHOOSE_BUTTON), "the file choice must be locked during a load")
+            self.assertEqual(tooltip(rig, win, START_BUTTON), " Остановить загрузку ")
             self.assertTrue(win.enabled(PORT_BUTTON))
             self.assertTrue(win.enabled(EXIT_BUTTON))
 
@@ -128,6 +147,7 @@ class QuillonLoad(unittest.TestCase):
             self.assertEqual(win.status(0), path, "the path stays in pane 0")
             self.assertEqual(win.status(1), " COM3,8,n,9600b ")
             self.assertTrue(win.enabled(CHOOSE_BUTTON))
+            self.assertEqual(tooltip(rig, win, START_BUTTON), " Загрузка программы в KRT42 ")
             lines = [line for line in sim.log_lines() if line.startswith("LINE ")]
             self.assertTrue(lines and "speed=9600" in lines[0] and "format=8N1" in lines[0], lines)
 
@@ -170,6 +190,58 @@ class QuillonLoad(unittest.TestCase):
             win.close()
             win.wait_gone()
             rig.wait_exit(proc)
+
+    def test_the_load_goes_on_behind_the_port_dialog(self):
+        with Rig("quillon-port-dialog") as rig:
+            proc, win, sim, capture = start_loader(rig)
+            program = hex_program(3000)
+            (rig.run_dir / "BIG.HEX").write_bytes(program)
+            choose_program(rig, win, "BIG.HEX")
+            win.click(START_BUTTON)
+            wait_until(lambda: len(received(capture)) > 100, 30, "the load to be under way")
+
+            win.click(PORT_BUTTON)
+            owner = format(win.hwnd, "x")
+            dialog = krtrig.Window(rig.probe, wait_until(lambda: int(rig.probe.call("popup", owner), 16), 30,
+                                                         "the port dialog"), "port dialog")
+            # It opens on the window's choice: 9600 bit/s is position 5 of the speed list.
+            self.assertEqual(int(rig.probe.call("cbsel", format(dialog.hwnd, "x"), SPEED_LIST)), 5)
+            # The main window's timer and notifications keep the load going while the dialog runs.
+            at_open = len(received(capture))
+            wait_until(lambda: len(received(capture)) > at_open + 400, 30, "blocks sent behind the dialog")
+            self.assertTrue(dialog.exists())
+
+            dialog.click(2)  # leave without a change
+            dialog.wait_gone()
+            self.assertEqual(win.status(1), " COM3,8,n,9600b ")
+            wait_until(lambda: win.text(PROGRESS) == "Загрузка программы закончена 100%", 60, "the end of the load")
+            self.assertEqual(received(capture), b"++" + program)
+
+            win.close()
+            win.wait_gone()
+            rig.wait_exit(proc)
+
+    def test_a_line_that_goes_dead_during_a_load_neither_hangs_nor_crashes_the_program(self):
+        with Rig("quillon-unplug") as rig:
+            proc, win, sim, capture = start_loader(rig)
+            program = hex_program(1200)
+            (rig.run_dir / "BIG.HEX").write_bytes(program)
+            choose_program(rig, win, "BIG.HEX")
+            win.click(START_BUTTON)
+            wait_until(lambda: len(received(capture)) > 300, 30, "the load to be under way")
+
+            sim.command("unplug")
+            # Every write now fails and counts as gone once the driver gives it up: the load runs
+            # out, as it does without a port.
+            wait_until(lambda: win.text(PROGRESS) == "Загрузка программы закончена 100%", 60, "the end of the load")
+            self.assertTrue(win.enabled(CHOOSE_BUTTON))
+            sent = received(capture)
+            self.assertEqual(sent, b"++" + program[:len(sent) - 2], "what did arrive came in order")
+
+            win.click(EXIT_BUTTON)
+            win.wait_gone()
+            self.assertEqual(rig.wait_exit(proc, 30), 0)
+            self.assertEqual(read_ints(rig.run_dir / SETTINGS, 19)[0], 76)
 
     def test_closing_the_window_during_a_load_ends_it_silently_and_keeps_the_settings(self):
         with Rig("quillon-close") as rig:
