@@ -21,7 +21,7 @@
 //   close HWND / cancel HWND    posted WM_CLOSE / WM_COMMAND IDCANCEL
 //   mouse HWND ID ACTION [X Y]  move|click|dclick|rclick at X,Y of the control (default: its centre)
 //   foreground / pid HWND / quit
-//   popup HWND                  a shown top-level window owned by HWND (a dialog it opened): OK hwnd
+//   popup HWND                  a shown dialog (#32770) owned by HWND, one it opened: OK hwnd (0: none)
 //   settext HWND ID HEX         WM_SETTEXT with those bytes (typing a name into a dialog's edit field)
 //   tiptext HWND ID             the text of the control's tool in the window's tooltip control: OK hex
 //   syscommand HWND CODE        posted WM_SYSCOMMAND (a system-menu item chosen)
@@ -290,7 +290,11 @@ struct PopupSearch {
 
 BOOL CALLBACK FindPopup(HWND window, LPARAM data) {
     PopupSearch* search = reinterpret_cast<PopupSearch*>(data);
-    if (GetWindow(window, GW_OWNER) != search->owner || !IsWindowVisible(window)) return TRUE;
+    // A tooltip shown under the mouse is an owned, visible window too: only dialogs count.
+    char name[16] = "";
+    GetClassNameA(window, name, sizeof name);
+    if (GetWindow(window, GW_OWNER) != search->owner || !IsWindowVisible(window) || strcmp(name, "#32770") != 0)
+        return TRUE;
     search->found = window;
     return FALSE;
 }
