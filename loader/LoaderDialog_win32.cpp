@@ -215,7 +215,14 @@ void LoaderDialog::ChooseProgram() {
     ofn.nMaxFile = PATH_BUFFER;
     ofn.lpstrDefExt = "HEX";
     ofn.Flags = OFN_HIDEREADONLY | OFN_EXPLORER;
-    if (!::GetOpenFileNameA(&ofn)) return;
+    // The dialog moves the current directory to the folder the user browsed to, and "Quillon.i"
+    // lives in the current directory: without this the settings would be written at exit where
+    // the next start never looks for them.
+    char startDirectory[PATH_BUFFER] = "";
+    DWORD kept = ::GetCurrentDirectoryA(sizeof startDirectory, startDirectory);
+    BOOL chosen = ::GetOpenFileNameA(&ofn);
+    if (kept > 0 && kept < sizeof startDirectory) ::SetCurrentDirectoryA(startDirectory);
+    if (!chosen) return;
     path_ = file;
     SetStatusText(0, path_.c_str());
 }

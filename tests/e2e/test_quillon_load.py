@@ -13,6 +13,7 @@ EXIT_BUTTON, CHOOSE_BUTTON, START_BUTTON, PORT_BUTTON = 1, 1001, 1002, 1003
 PROGRESS, LABEL = 1000, -1
 SPEED_LIST = 1006  # of the port dialog
 FILE_NAME_BOX = 1148  # the file-open dialog's file-name field
+LOOK_IN_BOX = 1137  # ... and its folder list
 SETTINGS = "Quillon.i"
 COM3_AT_9600 = struct.pack("<19i", 0, 5, 0, 3, *([0] * 15))
 
@@ -32,13 +33,17 @@ def hex_program(size):
     return text
 
 
-def choose_program(rig, win, name):
-    """Button 1001, then the file-open dialog as a user works it: the name typed into its field,
-    Enter."""
+def choose_program(rig, win, name, folder=None):
+    """Button 1001, then the file-open dialog as a user works it: a folder name typed and Enter to
+    browse into it, if given, then the file name typed into the same field and Enter."""
     win.click(CHOOSE_BUTTON)
     owner = format(win.hwnd, "x")
     dialog = wait_until(lambda: int(rig.probe.call("popup", owner), 16), 30, "the file-open dialog")
     box = krtrig.Window(rig.probe, dialog, "file-open dialog")
+    if folder is not None:
+        rig.probe.call("settext", format(dialog, "x"), FILE_NAME_BOX, folder.encode("cp1251").hex())
+        box.key("enter")
+        wait_until(lambda: box.text(LOOK_IN_BOX) == folder, 30, f"the dialog to show folder {folder}")
     rig.probe.call("settext", format(dialog, "x"), FILE_NAME_BOX, name.encode("cp1251").hex())
     box.key("enter")
     box.wait_gone(30)
@@ -242,6 +247,20 @@ class QuillonLoad(unittest.TestCase):
             win.wait_gone()
             self.assertEqual(rig.wait_exit(proc, 30), 0)
             self.assertEqual(read_ints(rig.run_dir / SETTINGS, 19)[0], 76)
+
+    def test_browsing_to_another_folder_leaves_the_settings_file_in_the_start_directory(self):
+        with Rig("quillon-browse") as rig:
+            proc, win, sim, capture = start_loader(rig)
+            (rig.run_dir / "progs").mkdir()
+            (rig.run_dir / "progs" / "P.HEX").write_bytes(hex_program(16))
+            choose_program(rig, win, "P.HEX", folder="progs")
+            self.assertTrue(win.status(0).endswith("\\run\\progs\\P.HEX"), win.status(0))
+
+            win.click(EXIT_BUTTON)
+            win.wait_gone()
+            rig.wait_exit(proc)
+            self.assertFalse((rig.run_dir / "progs" / SETTINGS).exists(), "settings written where no start reads them")
+            self.assertEqual(read_ints(rig.run_dir / SETTINGS, 19), (76, (0, 5, 0, 3) + (0,) * 15))
 
     def test_closing_the_window_during_a_load_ends_it_silently_and_keeps_the_settings(self):
         with Rig("quillon-close") as rig:
