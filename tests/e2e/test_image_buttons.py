@@ -239,6 +239,31 @@ class ButtonScreens(unittest.TestCase):
 
             win.click(VANTREL_EXIT)
             win.wait_gone()
+            self.assertEqual(rig.wait_exit(proc), 0, "a clean exit, icon buttons and all")
+
+    def test_vantrel_read_button_drawn_afresh_once_enabled_by_the_connection(self):
+        with Rig("buttons-vantrel-connected") as rig:
+            link = rig.work / "com3"
+            rig.map_com(3, link)
+            rig.simulator(link, speed=1200)
+            (rig.run_dir / "Vantrel.i").write_bytes(struct.pack("<66i", 0, 1200, 3, *([0] * 63)))
+            rig.start()
+            proc = rig.launch(win32_exe("configurator/Vantrel.exe"))
+            win = rig.wait_window("Vantrel")
+            win.wait_status(1, "Подключение на COM3 (1200)", 30)
+            wait_until(lambda: win.enabled(VANTREL_READ), 10, "the read button after the connection")
+            away = self.centre(win, VANTREL_LIST)
+            self.pointer(rig, *away)
+            rect = win.rect(VANTREL_READ)
+            # No longer embossed: the grey copy, with its shades.
+            rest = self.wait_look(rig, rect, lambda l: len(l.grey_levels()) > 3, "the read button's grey copy")
+            self.assert_at_rest(rest, "read button")
+            hot = self.hover_and_leave(rig, win, VANTREL_READ, away, "read button")
+            # The read icon is the blue arrow.
+            blue = sum(1 for r, g, b in hot.icon if b > r + 40 and b > g + 10)
+            self.assertGreater(blue, 40, f"the read button's icon in colour: {hot.describe()}")
+            win.close()
+            win.wait_gone()
             rig.wait_exit(proc)
 
     def test_quillon_button_lights_under_the_pointer(self):

@@ -163,7 +163,7 @@ class VantrelTable(unittest.TestCase):
 
             win.click(EXIT_BUTTON)
             win.wait_gone()
-            rig.wait_exit(proc)
+            self.assertEqual(rig.wait_exit(proc), 0, "a clean exit, icon buttons and all")
 
     def test_edited_row_is_written_marked_pending_then_blank_and_read_back(self):
         with Rig("vantrel-table-write") as rig:
