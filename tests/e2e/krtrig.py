@@ -146,8 +146,10 @@ def ensure_template():
         if stamp.exists() and stamp.read_text() == want:
             return template
         shutil.rmtree(template, ignore_errors=True)
+        # Under the lock nobody else is building: what lies around is from a run that was killed.
+        for stale in root.glob("template.building-*"):
+            shutil.rmtree(stale, ignore_errors=True)
         building = root / f"template.building-{os.getpid()}"
-        shutil.rmtree(building, ignore_errors=True)
         env = wine_env(building)
         with open(root / "template-build.log", "w") as log:
             try:
