@@ -97,7 +97,8 @@ public:
     void FlushDueFrames();
 
     // Search and connection.
-    void OpenPortAt(int speed);
+    // Returns COM_OPEN's result.
+    int OpenPortAt(int speed);
     void StartAdapterSearch();
     void OnLinkTimer();
     // The link part of the main window's pre-translation: true for each link message.

@@ -63,7 +63,7 @@ int AdapterLink::CurrentPortNumber() const {
     return PortTable[SelectedPortIndex];
 }
 
-void AdapterLink::OpenPortAt(int speed) {
+int AdapterLink::OpenPortAt(int speed) {
     int result = 0;
     ComDriverCall(COM_CLOSE, &result, nullptr);
 
@@ -82,6 +82,7 @@ void AdapterLink::OpenPortAt(int speed) {
     } else if (result == 3) {
         host_.SetStatusText(1, "Нет подключения к COM-порту");
     }
+    return result;
 }
 
 void AdapterLink::StartAdapterSearch() {
@@ -147,8 +148,10 @@ bool AdapterLink::HandleLinkMessage(uint32_t message) {
             host_.SetStatusText(1, "Адаптера нет...");
             TimeoutState = Idle;
             // The port stays open at a middle speed with one more probe out: an adapter that
-            // answers late is still taken as the connection.
-            OpenPortAt(4800);
+            // answers late is still taken as the connection. The reopen's own "Порт выбран"
+            // would leave the user believing all is well; the verdict stays on show unless
+            // the reopen itself failed, which is then the more useful news.
+            if (OpenPortAt(4800) == 0) host_.SetStatusText(1, "Адаптера нет...");
             SelectedSpeedIndex = 4;
             SendDleFrame(PROBE_FRAME);
             return true;

@@ -84,10 +84,11 @@ TEST(AdapterSearch, SilentLineWalksEverySpeedThenGivesUpAtFourThousandEightHundr
         EXPECT_EQ(rig.Requests()[i].frame, kProbeOnWire) << i;
         EXPECT_EQ(rig.Requests()[i].speed, speeds[i]) << i;
     }
+    // The search's verdict is the last word, not the reopen's "Порт выбран".
     const std::vector<std::string> tail = {"Адаптера нет...", "Порт выбран", "Поиск на скорости 115200",
-                                           "Адаптера нет...", "Порт выбран"};
+                                           "Адаптера нет...", "Порт выбран", "Адаптера нет..."};
     ASSERT_GE(rig.host.status[1].size(), tail.size());
-    EXPECT_EQ(std::vector<std::string>(rig.host.status[1].end() - 5, rig.host.status[1].end()), tail);
+    EXPECT_EQ(std::vector<std::string>(rig.host.status[1].end() - 6, rig.host.status[1].end()), tail);
 
     EXPECT_TRUE(rig.api.IsOpen(LinkRig::kPort));
     EXPECT_EQ(rig.api.PortSettings(LinkRig::kPort).baudRate, 4800u);
@@ -138,10 +139,15 @@ TEST(AdapterSearch, PortOutcomesAndPositionsOutsideTheTable) {
     {
         LinkRig rig;
         rig.api.FailOpen(LinkRig::kPort);
-        rig.link->OpenPortAt(2400);
+        EXPECT_EQ(rig.link->OpenPortAt(2400), 3);
         EXPECT_EQ(rig.host.status[1],
                   std::vector<std::string>({"Порт выбран", "Нет подключения к COM-порту"}));
         EXPECT_EQ(rig.link->LineSpeed, 2400);
+        // A search that ends on a port that will not open leaves that news on show.
+        rig.host.status[1].clear();
+        rig.link->HandleLinkMessage(CM_SEARCH_FAILED);
+        EXPECT_EQ(rig.host.status[1], std::vector<std::string>({"Адаптера нет...", "Порт выбран",
+                                                                "Нет подключения к COM-порту"}));
     }
     for (int32_t index : {-1, 64, 1000, -5}) {
         // Never looked up: the position counts as no port at all.
