@@ -1,0 +1,171 @@
+"""Helpers of the line-fault tests: the two programs started against the simulator, frames built
+the way the adapter builds them, the Linux side of a Wine process, and timing of a close."""
+
+import os
+import struct
+import time
+from pathlib import Path
+
+import krtrig
+from krtrig import wait_until, win32_exe
+
+VANTREL = "Vantrel"
+QUILLON = "Загрузчик 42"
+READ_BUTTON, CFG_PORT_BUTTON, PARAM_LIST = 1009, 1005, 1002
+CHOOSE_BUTTON, START_BUTTON, PROGRESS = 1001, 1002, 1000
+FILE_NAME_BOX = 1148
+FINISHED = "Получение данных закончено "
+NO_LINK = "Нет связи..."
+LOAD_DONE = "Загрузка программы закончена 100%"
+DLE, SOH, US, STX, ETX, HT, FF = 0x10, 0x01, 0x1F, 0x02, 0x03, 0x09, 0x0C
+
+
+def crc16_xmodem(data):
+    crc = 0
+    for byte in data:
+        crc ^= byte << 8
+        for _ in range(8):
+            crc = ((crc << 1) ^ 0x1021) if crc & 0x8000 else crc << 1
+            crc &= 0xFFFF
+    return crc
+
+
+def frame(code, data, good_crc=True):
+    """DLE SOH DLE US code DLE STX data DLE ETX crc, as hex for the simulator's send-hex."""
+    body = bytes([DLE, US, code, DLE, STX]) + data + bytes([DLE, ETX])
+    crc = crc16_xmodem(body) ^ (0 if good_crc else 0x0101)
+    return (bytes([DLE, SOH]) + body + bytes([crc >> 8, crc & 0xFF])).hex()
+
+
+def param_answer(param, value, channel=b"0", unit=None):
+    item = b"\t" + value + (b"\t" + unit if unit is not None else b"") + b"\x0c"
+    return frame(0x03, b"\t" + channel + b"\t" + param + b"\x0c" + item)
+
+
+def array_answer(param, start, values):
+    data = b"\t0\t" + param + b"\t" + start + b"\t" + str(len(values)).encode() + b"\x0c"
+    return frame(0x14, data + b"".join(b"\t" + v + b"\x0c" for v in values))
+
+
+def settings_com3(speed=1200):
+    return struct.pack("<66i", 0, speed, 3, *([0] * 63))
+
+
+def start_vantrel(rig, sim_speed=1200, sim_args=()):
+    """Vantrel on COM3 with the simulator behind it; returns once the search has connected."""
+    link = rig.work / "com3"
+    rig.map_com(3, link)
+    sim = rig.simulator(link, speed=sim_speed, extra=list(sim_args))
+    (rig.run_dir / "Vantrel.i").write_bytes(settings_com3())
+    rig.start()
+    proc = rig.launch(win32_exe("configurator/Vantrel.exe"))
+    win = rig.wait_window(VANTREL)
+    win.wait_status(1, f"Подключение на COM3 ({sim_speed})", 40)
+    return sim, proc, win
+
+
+def full_read(win, timeout=60):
+    win.key("f5")
+    win.wait_status(0, FINISHED, timeout)
+
+
+def start_quillon(rig, sim_args=(), speed_index=5):
+    link = rig.work / "com3"
+    rig.map_com(3, link)
+    (rig.run_dir / "Quillon.i").write_bytes(struct.pack("<19i", 0, speed_index, 0, 3, *([0] * 15)))
+    capture = rig.work / "capture.bin"
+    sim = rig.simulator(link, 9600, ["--mode", "loader", "--capture", str(capture)] + list(sim_args))
+    rig.start()
+    proc = rig.launch(win32_exe("loader/Quillon.exe"))
+    win = rig.wait_window(QUILLON)
+    return sim, proc, win, capture
+
+
+def choose_program(rig, win, name):
+    win.click(CHOOSE_BUTTON)
+    owner = format(win.hwnd, "x")
+    dialog = wait_until(lambda: int(rig.probe.call("popup", owner), 16), 30, "the file-open dialog")
+    box = krtrig.Window(rig.probe, dialog, "file-open dialog")
+    rig.probe.call("settext", format(dialog, "x"), FILE_NAME_BOX, name.encode("cp1251").hex())
+    box.key("enter")
+    box.wait_gone(30)
+
+
+def program_bytes(size):
+    """A program file without '+' bytes, so the start sequence stands out in the capture."""
+    return bytes(0x30 + (i * 7) % 64 for i in range(size))
+
+
+def received(capture):
+    return capture.read_bytes() if capture.exists() else b""
+
+
+def wine_pids(rig, exe_name):
+    """Linux pids of the processes of this rig's prefix that run exe_name."""
+    pids = []
+    want = f"WINEPREFIX={rig.prefix}".encode()
+    for entry in Path("/proc").iterdir():
+        if not entry.name.isdigit():
+            continue
+        try:
+            cmdline = (entry / "cmdline").read_bytes()
+            if exe_name.encode() not in cmdline:
+                continue
+            if want not in (entry / "environ").read_bytes().split(b"\0"):
+                continue
+        except OSError:
+            continue
+        pids.append(int(entry.name))
+    return pids
+
+
+def rss_kb(pid):
+    for line in Path(f"/proc/{pid}/status").read_text().splitlines():
+        if line.startswith("VmRSS:"):
+            return int(line.split()[1])
+    return 0
+
+
+def cpu_seconds(pid):
+    fields = Path(f"/proc/{pid}/stat").read_text().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
+def program_pid(rig, exe_name):
+    """The pid of the Windows process itself (the largest of the processes naming the exe)."""
+    pids = wait_until(lambda: wine_pids(rig, exe_name), 30, f"the process of {exe_name}")
+    return max(pids, key=rss_kb)
+
+
+def timed_probe(test, call, limit=2.0):
+    """Runs one probe call and fails when the window took longer than limit seconds to answer."""
+    started = time.monotonic()
+    value = call()
+    took = time.monotonic() - started
+    test.assertLess(took, limit, f"the window took {took:.1f} s to answer the probe")
+    return value
+
+
+class Combo:
+    """A combo box of a dialog, through the probe."""
+
+    def __init__(self, window, control):
+        self.window, self.control = window, control
+
+    def _call(self, verb, *args):
+        return self.window.probe.call(verb, format(self.window.hwnd, "x"), self.control, *args)
+
+    def texts(self):
+        count = int(self._call("cbcount"))
+        return [bytes.fromhex(self._call("cbtext", i)).decode("cp1251") for i in range(count)]
+
+    def choose_text(self, text):
+        index = [t.strip() for t in self.texts()].index(text)
+        self._call("cbselect", index)
+        return index
+
+
+def popup(rig, win, what):
+    owner = format(win.hwnd, "x")
+    hwnd = wait_until(lambda: int(rig.probe.call("popup", owner), 16), 30, what)
+    return krtrig.Window(rig.probe, hwnd, what)
