@@ -169,3 +169,39 @@ def popup(rig, win, what):
     owner = format(win.hwnd, "x")
     hwnd = wait_until(lambda: int(rig.probe.call("popup", owner), 16), 30, what)
     return krtrig.Window(rig.probe, hwnd, what)
+
+
+class FrameListener:
+    """Collects the frames the program sends on a pty peer, each with the time its last byte was
+    seen and the line speed the program had set: [(time, speed, bytes)]."""
+
+    def __init__(self, peer):
+        self.peer, self.frames, self.pending = peer, [], b""
+
+    def poll(self):
+        got = self.peer.read_available()
+        if not got:
+            return []
+        now = time.monotonic()
+        self.pending += got
+        new = []
+        while True:
+            start = self.pending.find(bytes([DLE, SOH]))
+            end = self.pending.find(bytes([DLE, ETX]), start + 2) if start >= 0 else -1
+            if start < 0 or end < 0 or len(self.pending) < end + 4:
+                break
+            new.append((now, self.peer.speed(), self.pending[start:end + 4]))
+            self.pending = self.pending[end + 4:]
+        self.frames += new
+        return new
+
+
+def bench_environment(win32, sim):
+    """Environment of a benchmark script run outside CTest: the rig's variables and import path."""
+    from pathlib import Path as _Path
+    win32, sim = (str(_Path(p).resolve()) for p in (win32, sim))
+    os.environ["KRT_WIN32_DIR"] = win32
+    os.environ["KRT_SIM"] = sim
+    for need in (_Path(win32) / "configurator" / "Vantrel.exe", _Path(win32) / "tests" / "win32" / "probe.exe"):
+        if not need.exists():
+            raise SystemExit(f"missing {need}: build it first")
