@@ -1,9 +1,9 @@
 // The program-file reader on any file: the image is the file's first bytes, at most 32768 of them,
 // exactly as stored.
 //
-// Input: one control byte, then the file's content. With bit 0 of the control byte set the content
-// is repeated up to 32704 + 2 * (control byte) bytes, so that files on both sides of the limit
-// come up without libFuzzer having to grow inputs that long.
+// Input: one control byte, then the file's content. When the low four bits of the control byte
+// are 1, the content is repeated up to 32704 + 2 * (control byte) bytes, so that files on both
+// sides of the limit come up without libFuzzer having to grow inputs that long.
 #include <cstring>
 #include <vector>
 
@@ -18,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     const uint8_t control = data[0];
     content->assign(data + 1, data + size);
-    if ((control & 1) != 0 && !content->empty()) {
+    if ((control & 0x0F) == 1 && !content->empty()) {
         const size_t want = 32704 + 2 * static_cast<size_t>(control);
         const size_t unit = content->size();
         while (content->size() < want) content->push_back((*content)[content->size() % unit]);
