@@ -21,7 +21,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if ((control & 0x0F) == 1 && !content->empty()) {
         const size_t want = 32704 + 2 * static_cast<size_t>(control);
         const size_t unit = content->size();
-        while (content->size() < want) content->push_back((*content)[content->size() % unit]);
+        content->resize(want);
+        for (size_t at = unit; at < want; at += unit) {
+            std::memcpy(content->data() + at, content->data(), at + unit <= want ? unit : want - at);
+        }
     }
     file->Write(content->data(), content->size());
 
