@@ -5,6 +5,7 @@
 #include "configurator/ParamEditDialog.h"
 #include "configurator/resource.h"
 #include "framework/StatusBar.h"
+#include "portselect/SelectCOM.h"
 #include "portselect/Selection.h"
 #include "serial/ComDriver.h"
 
@@ -221,7 +222,9 @@ void ConfiguratorDialog::EditSelectedValue() {
 }
 
 void ConfiguratorDialog::RunPortDialog() {
-    // The port dialog (SelectCOM, template 142) runs here modally; its result is not looked at.
+    // The dialog reopens the port and restarts the search itself; its result is not looked at.
+    portselect::ConfiguratorSelectCOM dialog(link_.PortTable, [this] { link_.StartAdapterSearch(); });
+    dialog.DoModal(hwnd_);
 }
 
 void ConfiguratorDialog::SetStatusText(int part, const char* text) {

@@ -17,7 +17,7 @@ set_property(SOURCE ${vantrel_rc} APPEND PROPERTY OBJECT_DEPENDS ${CMAKE_CURRENT
 file(GLOB vantrel_shell_src CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_win32.cpp)
 list(REMOVE_ITEM vantrel_shell_src ${CMAKE_CURRENT_SOURCE_DIR}/ConfiguratorApp_win32.cpp)
 add_library(krt_vantrel_shell STATIC ${vantrel_shell_src})
-target_link_libraries(krt_vantrel_shell PUBLIC krt_configurator krt_adapter krt_portselect krt_serial krt_ui_win32 krt_fw_gui
+target_link_libraries(krt_vantrel_shell PUBLIC krt_configurator krt_adapter krt_portselect krt_selectcom_win32 krt_serial krt_ui_win32 krt_fw_gui
                       krt_fw comctl32 gdi32 user32)
 krt_target_defaults(krt_vantrel_shell)
 
