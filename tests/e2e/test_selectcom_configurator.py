@@ -83,6 +83,8 @@ class SelectComConfigurator(unittest.TestCase):
     def open_dialog(self, rig, win):
         win.click(PORT_BUTTON)
         dialog = rig.wait_window(DIALOG_CAPTION, timeout=20)
+        # The window exists before its modal run has begun; it is shown once the owner is disabled.
+        wait_until(lambda: dialog.visible(None), 20, "the port dialog to show")
         return dialog, Combo(dialog, PORT_LIST), Combo(dialog, SPEED_LIST)
 
     def test_choose_com1_search_connects_behind_the_dialog_then_no_port_closes_it(self):

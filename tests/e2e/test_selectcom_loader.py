@@ -5,7 +5,7 @@ import termios
 import unittest
 
 import krtrig
-from krtrig import Rig, read_ints, win32_exe
+from krtrig import Rig, read_ints, wait_until, win32_exe
 from test_selectcom_configurator import Combo, add_root_ports, serialcomm_ports
 
 PORT_BUTTON, EXIT_BUTTON = 1003, 1
@@ -27,6 +27,8 @@ class SelectComLoader(unittest.TestCase):
         win.click(PORT_BUTTON)
         # The loader's port dialog has no caption.
         dialog = rig.wait_window("", timeout=20)
+        # The window exists before its modal run has begun; it is shown once the owner is disabled.
+        wait_until(lambda: dialog.visible(None), 20, "the port dialog to show")
         return dialog, Combo(dialog, PORT_LIST), Combo(dialog, SPEED_LIST)
 
     def test_apply_com2_at_9600_ends_the_dialog_and_exit_changes_nothing(self):
