@@ -9,9 +9,7 @@ namespace configurator {
 bool ConfiguratorApp::InitInstance() {
     // The window holds the link's buffers, some tens of kilobytes: not on the stack.
     auto dialog = std::make_unique<ConfiguratorDialog>();
-    SetMainWindow(dialog.get());
-    dialog->DoModal(nullptr);
-    SetMainWindow(nullptr);
+    RunMainDialog(*dialog);
     // The program ends with its window; the application's own message loop does not run.
     return false;
 }

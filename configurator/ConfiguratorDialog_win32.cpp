@@ -38,12 +38,7 @@ ConfiguratorDialog::~ConfiguratorDialog() {
 bool ConfiguratorDialog::OnInitDialog() {
     fw::Dialog::OnInitDialog();
 
-    HMENU systemMenu = ::GetSystemMenu(hwnd_, FALSE);
-    char about[256] = "";
-    if (systemMenu && ::LoadStringA(fw::App::InstanceHandle(), IDS_ABOUTBOX, about, sizeof about) > 0) {
-        ::AppendMenuA(systemMenu, MF_SEPARATOR, 0, nullptr);
-        ::AppendMenuA(systemMenu, MF_STRING, IDM_ABOUTBOX, about);
-    }
+    AppendAboutItem(IDS_ABOUTBOX, IDM_ABOUTBOX);
     Send(WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(AppIcon));
 
     MainDialog = this;
@@ -154,25 +149,11 @@ void ConfiguratorDialog::OnDestroy() {
 }
 
 bool ConfiguratorDialog::OnPaint() {
-    if (!IsIconic()) return false;
-    PAINTSTRUCT paint;
-    HDC dc = ::BeginPaint(hwnd_, &paint);
-    Send(WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
-    int iconWidth = ::GetSystemMetrics(SM_CXICON);
-    int iconHeight = ::GetSystemMetrics(SM_CYICON);
-    RECT client = ClientRect();
-    int x = (client.right - client.left - iconWidth + 1) / 2;
-    int y = (client.bottom - client.top - iconHeight + 1) / 2;
-    ::DrawIcon(dc, x, y, AppIcon);
-    ::EndPaint(hwnd_, &paint);
-    return true;
+    return PaintMinimisedIcon(AppIcon);
 }
 
 bool ConfiguratorDialog::OnSysCommand(WPARAM command, LPARAM lParam) {
-    if ((command & 0xFFF0) != IDM_ABOUTBOX) return false;
-    AboutDialog about;
-    about.DoModal(hwnd_);
-    return true;
+    return RunAboutCommand<AboutDialog>(command, IDM_ABOUTBOX);
 }
 
 bool ConfiguratorDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {

@@ -5,6 +5,7 @@
 
 namespace fw {
 
+class Dialog;
 class Window;
 
 class App {
@@ -28,6 +29,8 @@ class App {
     // False: the program ends without running the application's message loop.
     virtual bool InitInstance() { return true; }
     virtual int ExitInstance() { return 0; }
+    // Runs `dialog` as the main window until it ends; the main window is unset again after.
+    void RunMainDialog(Dialog& dialog);
 
   private:
     static App* current_;

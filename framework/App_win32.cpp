@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 
+#include "framework/Dialog.h"
 #include "framework/Window.h"
 
 namespace fw {
@@ -28,6 +29,12 @@ int App::Run() {
     }
     ExitInstance();
     return static_cast<int>(msg.wParam);
+}
+
+void App::RunMainDialog(Dialog& dialog) {
+    SetMainWindow(&dialog);
+    dialog.DoModal(nullptr);
+    SetMainWindow(nullptr);
 }
 
 Window* MainWindow() {

@@ -51,6 +51,20 @@ class Dialog : public Window {
     virtual bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) { return false; }
     virtual void DoDataExchange(bool save) {}
 
+    // A minimised main window shows its icon centred; false while the window is not minimised,
+    // so that the default painting goes on.
+    bool PaintMinimisedIcon(HICON icon);
+    // The About item at the foot of the system menu: a separator, then string `stringId`.
+    void AppendAboutItem(int stringId, UINT command);
+    // Runs the About dialog when the system command is the item added above.
+    template <class About>
+    bool RunAboutCommand(WPARAM command, UINT aboutCommand) {
+        if ((command & 0xFFF0) != aboutCommand) return false;
+        About about;
+        about.DoModal(hwnd_);
+        return true;
+    }
+
   private:
     static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     INT_PTR HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);

@@ -159,6 +159,30 @@ bool Dialog::Dispatch(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& resul
     }
 }
 
+bool Dialog::PaintMinimisedIcon(HICON icon) {
+    if (!IsIconic()) return false;
+    PAINTSTRUCT paint;
+    HDC dc = ::BeginPaint(hwnd_, &paint);
+    Send(WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+    int iconWidth = ::GetSystemMetrics(SM_CXICON);
+    int iconHeight = ::GetSystemMetrics(SM_CYICON);
+    RECT client = ClientRect();
+    int x = (client.right - client.left - iconWidth + 1) / 2;
+    int y = (client.bottom - client.top - iconHeight + 1) / 2;
+    ::DrawIcon(dc, x, y, icon);
+    ::EndPaint(hwnd_, &paint);
+    return true;
+}
+
+void Dialog::AppendAboutItem(int stringId, UINT command) {
+    HMENU systemMenu = ::GetSystemMenu(hwnd_, FALSE);
+    char about[256] = "";
+    if (systemMenu && ::LoadStringA(App::InstanceHandle(), stringId, about, sizeof about) > 0) {
+        ::AppendMenuA(systemMenu, MF_SEPARATOR, 0, nullptr);
+        ::AppendMenuA(systemMenu, MF_STRING, command, about);
+    }
+}
+
 void DdxComboIndex(HWND dialog, int controlId, int& index, bool save) {
     HWND combo = ::GetDlgItem(dialog, controlId);
     if (save) {

@@ -52,12 +52,7 @@ LoaderDialog::~LoaderDialog() {
 bool LoaderDialog::OnInitDialog() {
     fw::Dialog::OnInitDialog();
 
-    HMENU systemMenu = ::GetSystemMenu(hwnd_, FALSE);
-    char about[256] = "";
-    if (systemMenu && ::LoadStringA(fw::App::InstanceHandle(), IDS_ABOUTBOX, about, sizeof about) > 0) {
-        ::AppendMenuA(systemMenu, MF_SEPARATOR, 0, nullptr);
-        ::AppendMenuA(systemMenu, MF_STRING, IDM_ABOUTBOX, about);
-    }
+    AppendAboutItem(IDS_ABOUTBOX, IDM_ABOUTBOX);
     Send(WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(AppIcon));
 
     MainDialog = this;
@@ -154,25 +149,11 @@ void LoaderDialog::OnDestroy() {
 }
 
 bool LoaderDialog::OnPaint() {
-    if (!IsIconic()) return false;
-    PAINTSTRUCT paint;
-    HDC dc = ::BeginPaint(hwnd_, &paint);
-    Send(WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
-    int iconWidth = ::GetSystemMetrics(SM_CXICON);
-    int iconHeight = ::GetSystemMetrics(SM_CYICON);
-    RECT client = ClientRect();
-    int x = (client.right - client.left - iconWidth + 1) / 2;
-    int y = (client.bottom - client.top - iconHeight + 1) / 2;
-    ::DrawIcon(dc, x, y, AppIcon);
-    ::EndPaint(hwnd_, &paint);
-    return true;
+    return PaintMinimisedIcon(AppIcon);
 }
 
 bool LoaderDialog::OnSysCommand(WPARAM command, LPARAM lParam) {
-    if ((command & 0xFFF0) != IDM_ABOUTBOX) return false;
-    AboutDialog about;
-    about.DoModal(hwnd_);
-    return true;
+    return RunAboutCommand<AboutDialog>(command, IDM_ABOUTBOX);
 }
 
 bool LoaderDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
@@ -278,9 +259,7 @@ void LoaderDialog::PostLoaderMessage(uint32_t message) {
 bool LoaderApp::InitInstance() {
     // The window holds the procedure's buffers: not on the stack.
     auto dialog = std::make_unique<LoaderDialog>();
-    SetMainWindow(dialog.get());
-    dialog->DoModal(nullptr);
-    SetMainWindow(nullptr);
+    RunMainDialog(*dialog);
     // The program ends with its window; the application's own message loop does not run.
     return false;
 }
