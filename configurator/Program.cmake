@@ -1,17 +1,8 @@
 # Vantrel.exe: the Win32 shell of the configurator over its portable core.
 include(${PROJECT_SOURCE_DIR}/cmake/Pictures.cmake)
+include(${PROJECT_SOURCE_DIR}/cmake/Resources.cmake)
 
-# The resource script is kept in UTF-8 like every source; windres reads its input in one
-# single-byte code page, so the build hands it a Windows-1251 copy (see #pragma code_page there).
-set(vantrel_rc ${CMAKE_CURRENT_BINARY_DIR}/Vantrel_cp1251.rc)
-find_program(ICONV_PROGRAM iconv REQUIRED)
-add_custom_command(
-  OUTPUT ${vantrel_rc}
-  COMMAND ${ICONV_PROGRAM} -f UTF-8 -t CP1251 ${CMAKE_CURRENT_SOURCE_DIR}/Vantrel.rc -o ${vantrel_rc}
-  DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/Vantrel.rc
-  COMMENT "Vantrel.rc in Windows-1251"
-  VERBATIM)
-set_property(SOURCE ${vantrel_rc} APPEND PROPERTY OBJECT_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/resource.h)
+krt_rc_cp1251(vantrel_rc Vantrel.rc)
 
 # The shell's windows as a library, so that the in-process window test links the same code.
 file(GLOB vantrel_shell_src CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_win32.cpp)

@@ -1,17 +1,8 @@
 # Quillon.exe: the Win32 shell of the loader over its portable core.
 include(${PROJECT_SOURCE_DIR}/cmake/Pictures.cmake)
+include(${PROJECT_SOURCE_DIR}/cmake/Resources.cmake)
 
-# The resource script is kept in UTF-8 like every source; windres reads its input in one
-# single-byte code page, so the build hands it a Windows-1251 copy (see #pragma code_page there).
-set(quillon_rc ${CMAKE_CURRENT_BINARY_DIR}/Quillon_cp1251.rc)
-find_program(ICONV_PROGRAM iconv REQUIRED)
-add_custom_command(
-  OUTPUT ${quillon_rc}
-  COMMAND ${ICONV_PROGRAM} -f UTF-8 -t CP1251 ${CMAKE_CURRENT_SOURCE_DIR}/Quillon.rc -o ${quillon_rc}
-  DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/Quillon.rc
-  COMMENT "Quillon.rc in Windows-1251"
-  VERBATIM)
-set_property(SOURCE ${quillon_rc} APPEND PROPERTY OBJECT_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/resource.h)
+krt_rc_cp1251(quillon_rc Quillon.rc)
 
 add_executable(Quillon WIN32
   ${CMAKE_CURRENT_SOURCE_DIR}/LoaderApp_win32.cpp
