@@ -87,6 +87,48 @@ class RequestBuilder {
     bool overflow_ = false;
 };
 
+// Every answer opens with its data start, a status field (0 for an answer to take) and the
+// parameter number. Returns 0 with pos after the parameter field, or the handler's answer for a
+// frame that is not one to take: 2 without a data start, 3 for any other status.
+int ReadAnswerHead(const AdapterLink& link, int framePos, int& pos, int& parameter) {
+    pos = link.FindDataStart(framePos);
+    if (pos == 0) return 2;
+    if (link.ReadNumberField(pos) != 0) return 3;
+    parameter = link.ReadNumberField(pos);
+    return 0;
+}
+
+// One part of an array item, each possibly cut short by an FF: false, with that FF passed, when
+// the item has ended before the part; otherwise the HT before it passed and its text taken (or
+// skipped when text is null), pos left on the HT or FF after it.
+bool TakeItemPart(const FrameReader& frame, int& pos, char* text) {
+    if (frame.At(pos) == FF) {
+        ++pos;
+        return false;
+    }
+    if (frame.At(pos) == HT) ++pos;
+    if (text != nullptr) {
+        frame.TakeText(pos, text, kFieldRoom);
+    } else {
+        frame.SkipText(pos);
+    }
+    return true;
+}
+
+// A value that came in, shown unmarked.
+void ShowValue(LinkHost& host, ParamTable& table, int row, char* value) {
+    host.OemToAnsi(value);
+    table.SetMark(row, MARK_BLANK);
+    table.SetText(row, COL_VALUE, value);
+}
+
+// Units beside the value, only when the answer has any: empty ones leave those shown before.
+void ShowUnits(LinkHost& host, ParamTable& table, int row, char* unit) {
+    if (unit[0] == '\0') return;
+    host.OemToAnsi(unit);
+    table.SetText(row, COL_UNITS, unit);
+}
+
 }  // namespace
 
 void AdapterLink::StartParameterRead() {
@@ -112,10 +154,9 @@ void AdapterLink::RequestParameter(int step) {
 
 int AdapterLink::OnParamValue(int pos) {
     const FrameReader frame(FrameBuffer, FramePos);
-    int p = FindDataStart(pos);
-    if (p == 0) return 2;
-    if (ReadNumberField(p) != 0) return 3;
-    const int parameter = ReadNumberField(p);
+    int p = 0;
+    int parameter = 0;
+    if (const int refused = ReadAnswerHead(*this, pos, p, parameter)) return refused;
     p += 2;  // the FF that closes the head and the HT that opens the item
 
     char value[kFieldRoom];
@@ -137,9 +178,7 @@ int AdapterLink::OnParamValue(int pos) {
     }
     if (table_ == nullptr || row >= table_->RowCount()) return 1;
 
-    host_.OemToAnsi(value);
-    table_->SetMark(row, MARK_BLANK);
-    table_->SetText(row, COL_VALUE, value);
+    ShowValue(host_, *table_, row, value);
 
     if (frame.At(p) == HT) {
         ++p;
@@ -148,19 +187,15 @@ int AdapterLink::OnParamValue(int pos) {
     }
     char unit[kFieldRoom];
     frame.TakeText(p, unit, kFieldRoom);
-    if (unit[0] != '\0') {
-        host_.OemToAnsi(unit);
-        table_->SetText(row, COL_UNITS, unit);
-    }
+    ShowUnits(host_, *table_, row, unit);
     return 0;
 }
 
 int AdapterLink::OnArrayValues(int pos) {
     const FrameReader frame(FrameBuffer, FramePos);
-    int p = FindDataStart(pos);
-    if (p == 0) return 2;
-    if (ReadNumberField(p) != 0) return 3;
-    const int parameter = ReadNumberField(p);
+    int p = 0;
+    int parameter = 0;
+    if (const int refused = ReadAnswerHead(*this, pos, p, parameter)) return refused;
     const int start = ReadNumberField(p);
     const int count = ReadNumberField(p);
     if (start == EMPTY_FIELD || count == EMPTY_FIELD) return 1;
@@ -187,45 +222,24 @@ int AdapterLink::OnArrayValues(int pos) {
         unit[0] = '\0';
 
         // HT value HT unit HT one more field FF, each part possibly cut short by an FF.
-        if (frame.At(p) == FF) {
-            ++p;
-        } else {
-            if (frame.At(p) == HT) ++p;
-            frame.TakeText(p, value, kFieldRoom);
-            if (frame.At(p) == FF) {
-                ++p;
-            } else {
-                if (frame.At(p) == HT) ++p;
-                frame.TakeText(p, unit, kFieldRoom);
-                if (frame.At(p) == FF) {
-                    ++p;
-                } else {
-                    if (frame.At(p) == HT) ++p;
-                    frame.SkipText(p);
-                    if (frame.At(p) == HT || frame.At(p) == FF) ++p;
-                }
-            }
+        if (TakeItemPart(frame, p, value) && TakeItemPart(frame, p, unit) &&
+            TakeItemPart(frame, p, nullptr)) {
+            if (frame.At(p) == HT || frame.At(p) == FF) ++p;
         }
 
         if (table_ == nullptr || row < 0 || row >= table_->RowCount()) return 1;
         const int r = static_cast<int>(row);
-        host_.OemToAnsi(value);
-        table_->SetMark(r, MARK_BLANK);
-        table_->SetText(r, COL_VALUE, value);
-        if (unit[0] != '\0') {
-            host_.OemToAnsi(unit);
-            table_->SetText(r, COL_UNITS, unit);
-        }
+        ShowValue(host_, *table_, r, value);
+        ShowUnits(host_, *table_, r, unit);
     }
     return 0;
 }
 
 int AdapterLink::OnWriteReply(int pos) {
     const FrameReader frame(FrameBuffer, FramePos);
-    int p = FindDataStart(pos);
-    if (p == 0) return 2;
-    if (ReadNumberField(p) != 0) return 3;
-    const int parameter = ReadNumberField(p);
+    int p = 0;
+    int parameter = 0;
+    if (const int refused = ReadAnswerHead(*this, pos, p, parameter)) return refused;
     int start = 0;
     if (parameter == 52 || parameter == 99) {
         start = ReadNumberField(p);
