@@ -159,6 +159,14 @@ class Combo:
         count = int(self._call("cbcount"))
         return [bytes.fromhex(self._call("cbtext", i)).decode("cp1251") for i in range(count)]
 
+    def selection(self):
+        return int(self._call("cbsel"))
+
+    def choose(self, index):
+        if not self.window.enabled(self.control):
+            raise AssertionError(f"combo box {self.control} is disabled")
+        return int(self._call("cbselect", index))
+
     def choose_text(self, text):
         index = [t.strip() for t in self.texts()].index(text)
         self._call("cbselect", index)

@@ -8,6 +8,7 @@ import time
 import unittest
 
 import krtrig
+from faultkit import Combo
 from krtrig import Rig, read_ints, wait_until, win32_exe
 
 PORT_BUTTON, EXIT_BUTTON = 1005, 1
@@ -19,28 +20,6 @@ SPEEDS = ["300", "600", "1200", "2400", "4800", "9600", "19200", "38400", "57600
 MAPPED_PORTS = (1, 2, 10)
 ROOT_PORT_NAMES = ["COM7", "COM1", "LPT1", "com3"]
 ROOT_PORTS = (7, 1)
-
-
-class Combo:
-    """A combo box of a dialog, through the probe."""
-
-    def __init__(self, window, control):
-        self.window, self.control = window, control
-
-    def _call(self, verb, *args):
-        return self.window.probe.call(verb, format(self.window.hwnd, "x"), self.control, *args)
-
-    def texts(self):
-        count = int(self._call("cbcount"))
-        return [bytes.fromhex(self._call("cbtext", i)).decode("cp1251") for i in range(count)]
-
-    def selection(self):
-        return int(self._call("cbsel"))
-
-    def choose(self, index):
-        if not self.window.enabled(self.control):
-            raise AssertionError(f"combo box {self.control} is disabled")
-        return int(self._call("cbselect", index))
 
 
 def add_root_ports(rig, names):

@@ -7,6 +7,7 @@ import time
 import unittest
 
 import krtrig
+from faultkit import crc16_xmodem
 from krtrig import Rig, wait_until, win32_exe
 
 READ_BUTTON, PORT_BUTTON, EXIT_BUTTON, PARAM_LIST, VALUE_EDIT = 1009, 1005, 1, 1002, 1010
@@ -27,16 +28,6 @@ READ_STEPS = [
     "10 01 10 1F 0C 10 02 09 30 09 30 39 39 09 32 09 30 30 31 0C 10 03",
     "10 01 10 1F 0C 10 02 09 30 09 30 35 32 09 30 09 30 39 39 0C 10 03",
 ]
-
-
-def crc16_xmodem(data):
-    crc = 0
-    for byte in data:
-        crc ^= byte << 8
-        for _ in range(8):
-            crc = ((crc << 1) ^ 0x1021) if crc & 0x8000 else crc << 1
-            crc &= 0xFFFF
-    return crc
 
 
 def with_crc(hex_text):
