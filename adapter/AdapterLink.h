@@ -26,12 +26,12 @@ constexpr uint8_t FN_WRITE_REPLY = 0x7F;
 extern const uint8_t PROBE_FRAME[17];
 
 constexpr int FRAME_BUFFER_SIZE = 7168;
-constexpr int FRAME_WRAP_AT = 7166;     // FramePos goes back to 0 after this position
+constexpr int FRAME_WRAP_AT = 7166;  // FramePos goes back to 0 after this position
 constexpr int RX_CHUNK_SIZE = 13312;
-constexpr int RX_TAKE_MAX = 6140;       // bytes of one chunk the assembler looks at
+constexpr int RX_TAKE_MAX = 6140;  // bytes of one chunk the assembler looks at
 constexpr int SEND_BLOCK_ROOM = 7166;
-constexpr int SEND_FRAME_MAX = 6000;    // bytes of a frame before its checksum
-constexpr int EMPTY_FIELD = 12345;      // ReadNumberField's answer for an empty field
+constexpr int SEND_FRAME_MAX = 6000;  // bytes of a frame before its checksum
+constexpr int EMPTY_FIELD = 12345;    // ReadNumberField's answer for an empty field
 
 // Link states: what happens when the countdown runs out.
 enum LinkState : int8_t {
@@ -74,7 +74,7 @@ int DigitValue(uint8_t c);
 // the function code. They return 0 decoded, 1 parameter or row not in the table, 2 no DLE STX,
 // 3 channel not 0; nobody looks at the result.
 class FrameHandlers {
-public:
+  public:
     virtual ~FrameHandlers() = default;
     virtual int OnParamValue(int pos) = 0;
     virtual int OnArrayValues(int pos) = 0;
@@ -82,7 +82,7 @@ public:
 };
 
 class AdapterLink : public FrameHandlers {
-public:
+  public:
     AdapterLink(LinkHost& host, ParamTable* table);
 
     // Frames.
@@ -135,7 +135,7 @@ public:
     int8_t TimeoutState = Idle;
     int32_t TimeoutTicks = 0;
 
-private:
+  private:
     void PutFrameInBlock(const uint8_t* frame, int n);
     int CurrentPortNumber() const;
 

@@ -7,7 +7,7 @@
 namespace adapter {
 
 class LinkHost {
-public:
+  public:
     virtual ~LinkHost() = default;
     // SB_SETTEXT, type 0: part 0 (left) or part 1 (right); each text replaces the one before.
     virtual void SetStatusText(int part, const char* text) = 0;

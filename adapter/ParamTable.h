@@ -8,10 +8,17 @@ namespace adapter {
 enum ParamColumn { COL_PARAMETER = 0, COL_INDEX = 1, COL_VALUE = 2, COL_UNITS = 3, COL_NAME = 4 };
 
 // Row marks: images of the row-mark strip.
-enum RowMark { MARK_ERROR = 0, MARK_CHECK = 1, MARK_BLANK = 2, MARK_PENDING = 3, MARK_QUESTION = 4, MARK_DOT = 5 };
+enum RowMark {
+    MARK_ERROR = 0,
+    MARK_CHECK = 1,
+    MARK_BLANK = 2,
+    MARK_PENDING = 3,
+    MARK_QUESTION = 4,
+    MARK_DOT = 5
+};
 
 class ParamTable {
-public:
+  public:
     virtual ~ParamTable() = default;
     virtual int RowCount() const = 0;
     // Copies the cell's text, cut to size - 1 bytes and zero-terminated; returns its full length.

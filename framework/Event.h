@@ -8,7 +8,7 @@ namespace fw {
 constexpr uint32_t kInfinite = 0xFFFFFFFFu;
 
 class Event {
-public:
+  public:
     Event() = default;
     ~Event();
     Event(const Event&) = delete;
@@ -23,7 +23,7 @@ public:
     bool Wait(uint32_t timeoutMs);
     void Close();
 
-private:
+  private:
     struct Impl;
     Impl* impl_ = nullptr;
 };

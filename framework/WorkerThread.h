@@ -26,7 +26,7 @@ struct RuntimeClass {
 };
 
 class WorkerThread {
-public:
+  public:
     WorkerThread();
     virtual ~WorkerThread();
     WorkerThread(const WorkerThread&) = delete;
@@ -48,7 +48,7 @@ public:
     // When true, the object deletes itself after its thread has ended.
     bool m_bAutoDelete = true;
 
-protected:
+  protected:
     // Return true to enter the message loop, false to end the thread at once.
     virtual bool InitInstance() { return true; }
     // Return true when the message was handled here.
@@ -57,7 +57,7 @@ protected:
     // Ends the thread from inside, after the current message (AfxEndThread).
     void EndThread() { endRequested_ = true; }
 
-private:
+  private:
     friend struct ThreadRunner;
     void Run();  // thread body: InitInstance, loop, ExitInstance
 

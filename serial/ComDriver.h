@@ -25,9 +25,9 @@ constexpr uint32_t WM_COMWRITE = 0x0502;
 
 constexpr uint32_t COM_INPUT_QUEUE = 7168;
 constexpr uint32_t COM_OUTPUT_QUEUE = 1;
-constexpr uint32_t COM_READ_MAX = 6144;        // bytes one COM_READ takes at most
-constexpr uint32_t COM_READ_BUFFER = 6145;     // ... and the zero behind them
-constexpr uint32_t COM_CLOSE_WAIT_MS = 5000;   // how long COM_CLOSE waits for a writing worker
+constexpr uint32_t COM_READ_MAX = 6144;       // bytes one COM_READ takes at most
+constexpr uint32_t COM_READ_BUFFER = 6145;    // ... and the zero behind them
+constexpr uint32_t COM_CLOSE_WAIT_MS = 5000;  // how long COM_CLOSE waits for a writing worker
 constexpr std::size_t COM_VERSION_SIZE = 25;
 
 // Parameter block of COM_OPEN. The configurator's block ends after format.
@@ -54,7 +54,7 @@ enum class ComVariant {
 class VaRevir;
 
 class ComDriver {
-public:
+  public:
     ComDriver(ComVariant variant, serial::SerialApi& api);
     ~ComDriver();
     ComDriver(const ComDriver&) = delete;
@@ -66,7 +66,7 @@ public:
     ComVariant Variant() const { return variant_; }
     uint16_t CurrentPort() const { return currentPort_; }
 
-private:
+  private:
     void Open(int* result, const ComOpenBlock* block);
     void Write(int* result, const void* block);
     void Read(int* result, uint8_t* buffer);

@@ -58,7 +58,7 @@ constexpr uint32_t EV_BREAK = 0x40;
 constexpr uint32_t MS_CTS_ON = 0x10, MS_DSR_ON = 0x20, MS_RING_ON = 0x40, MS_RLSD_ON = 0x80;
 
 class SerialApi {
-public:
+  public:
     virtual ~SerialApi() = default;
 
     // Opens COM port `number` for this process alone (Windows: "\\.\COM%d", no sharing,

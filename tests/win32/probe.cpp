@@ -293,7 +293,8 @@ BOOL CALLBACK FindPopup(HWND window, LPARAM data) {
     // A tooltip shown under the mouse is an owned, visible window too: only dialogs count.
     char name[16] = "";
     GetClassNameA(window, name, sizeof name);
-    if (GetWindow(window, GW_OWNER) != search->owner || !IsWindowVisible(window) || strcmp(name, "#32770") != 0)
+    if (GetWindow(window, GW_OWNER) != search->owner || !IsWindowVisible(window) ||
+        strcmp(name, "#32770") != 0)
         return TRUE;
     search->found = window;
     return FALSE;

@@ -146,8 +146,8 @@ TEST(AdapterSearch, PortOutcomesAndPositionsOutsideTheTable) {
         // A search that ends on a port that will not open leaves that news on show.
         rig.host.status[1].clear();
         rig.link->HandleLinkMessage(CM_SEARCH_FAILED);
-        EXPECT_EQ(rig.host.status[1], std::vector<std::string>({"Адаптера нет...", "Порт выбран",
-                                                                "Нет подключения к COM-порту"}));
+        EXPECT_EQ(rig.host.status[1], std::vector<std::string>(
+                                          {"Адаптера нет...", "Порт выбран", "Нет подключения к COM-порту"}));
     }
     for (int32_t index : {-1, 64, 1000, -5}) {
         // Never looked up: the position counts as no port at all.
