@@ -5,6 +5,7 @@
 
 #include <cerrno>
 
+#include "framework/Deadline_posix.h"
 #include "framework/Event.h"
 
 namespace fw {
@@ -15,22 +16,6 @@ struct Event::Impl {
     bool manualReset = true;
     bool signalled = false;
 };
-
-namespace {
-
-timespec DeadlineAfter(uint32_t timeoutMs) {
-    timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    ts.tv_sec += static_cast<time_t>(timeoutMs / 1000);
-    ts.tv_nsec += static_cast<long>(timeoutMs % 1000) * 1000000L;
-    if (ts.tv_nsec >= 1000000000L) {
-        ts.tv_sec += 1;
-        ts.tv_nsec -= 1000000000L;
-    }
-    return ts;
-}
-
-}  // namespace
 
 Event::~Event() {
     Close();

@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <deque>
 
+#include "framework/Deadline_posix.h"
 #include "framework/Event.h"
 #include "framework/WorkerThread.h"
 
@@ -77,18 +78,6 @@ struct ThreadRunner {
 };
 
 namespace {
-
-timespec DeadlineAfter(uint32_t timeoutMs) {
-    timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    ts.tv_sec += static_cast<time_t>(timeoutMs / 1000);
-    ts.tv_nsec += static_cast<long>(timeoutMs % 1000) * 1000000L;
-    if (ts.tv_nsec >= 1000000000L) {
-        ts.tv_sec += 1;
-        ts.tv_nsec -= 1000000000L;
-    }
-    return ts;
-}
 
 std::atomic<DebugOutputHook> g_debugHook{nullptr};
 
@@ -221,17 +210,6 @@ void WorkerThread::Run() {
         pthread_detach(pthread_self());
         delete this;
     }
-}
-
-WorkerThread* BeginThread(const RuntimeClass* cls, int priority) {
-    if (cls == nullptr || cls->createObject == nullptr) return nullptr;
-    WorkerThread* thread = cls->createObject();
-    if (thread == nullptr) return nullptr;
-    if (!thread->CreateThread(priority)) {
-        delete thread;
-        return nullptr;
-    }
-    return thread;
 }
 
 void DebugOutput(const char* text) {

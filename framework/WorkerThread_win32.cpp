@@ -116,17 +116,6 @@ void WorkerThread::Run() {
     if (m_bAutoDelete) delete this;
 }
 
-WorkerThread* BeginThread(const RuntimeClass* cls, int priority) {
-    if (cls == nullptr || cls->createObject == nullptr) return nullptr;
-    WorkerThread* thread = cls->createObject();
-    if (thread == nullptr) return nullptr;
-    if (!thread->CreateThread(priority)) {
-        delete thread;
-        return nullptr;
-    }
-    return thread;
-}
-
 void DebugOutput(const char* text) {
     DebugOutputHook hook = g_debugHook.load();
     if (hook != nullptr) hook(text);
