@@ -7,7 +7,6 @@ test.
     scripts/bench-idle.py [--win32 build/win32] [--sim build/native/simulator/krt42sim] [--seconds 30]
 """
 
-import argparse
 import sys
 import time
 from pathlib import Path
@@ -29,14 +28,9 @@ def measure(rig, exe, seconds):
 
 
 def main():
-    p = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    p.add_argument("--win32", default=str(ROOT / "build" / "win32"))
-    p.add_argument("--sim", default=str(ROOT / "build" / "native" / "simulator" / "krt42sim"))
-    p.add_argument("--seconds", type=float, default=30.0)
-    args = p.parse_args()
     import faultkit
+    args = faultkit.bench_arguments(__doc__, ROOT, lambda p: p.add_argument("--seconds", type=float, default=30.0))
     from krtrig import Rig
-    faultkit.bench_environment(args.win32, args.sim)
 
     print(f"idle CPU over {args.seconds:.0f} s (program process; wineserver of its prefix)")
     with Rig("bench-idle-vantrel") as rig:

@@ -8,7 +8,6 @@ request per 20 ms timer tick plus the time the bytes take. A figure, not a test.
     scripts/bench-read.py [--win32 build/win32] [--sim build/native/simulator/krt42sim] [--runs 3]
 """
 
-import argparse
 import sys
 import time
 from pathlib import Path
@@ -76,13 +75,8 @@ def one_rig(runs):
 
 
 def main():
-    p = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    p.add_argument("--win32", default=str(ROOT / "build" / "win32"))
-    p.add_argument("--sim", default=str(ROOT / "build" / "native" / "simulator" / "krt42sim"))
-    p.add_argument("--runs", type=int, default=3)
-    args = p.parse_args()
     import faultkit
-    faultkit.bench_environment(args.win32, args.sim)
+    args = faultkit.bench_arguments(__doc__, ROOT, lambda p: p.add_argument("--runs", type=int, default=3))
 
     print(f"full read of {REQUESTS} requests at 1200 bit/s against an adapter that answers at once")
     for run, log in enumerate(one_rig(args.runs), 1):

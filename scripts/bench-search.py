@@ -8,7 +8,6 @@ a slow result.
     scripts/bench-search.py [--win32 build/win32] [--sim build/native/simulator/krt42sim] [--runs 1]
 """
 
-import argparse
 import sys
 import time
 from pathlib import Path
@@ -42,13 +41,8 @@ def one_run(number):
 
 
 def main():
-    p = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    p.add_argument("--win32", default=str(ROOT / "build" / "win32"))
-    p.add_argument("--sim", default=str(ROOT / "build" / "native" / "simulator" / "krt42sim"))
-    p.add_argument("--runs", type=int, default=1)
-    args = p.parse_args()
     import faultkit
-    faultkit.bench_environment(args.win32, args.sim)
+    args = faultkit.bench_arguments(__doc__, ROOT, lambda p: p.add_argument("--runs", type=int, default=1))
 
     nominal_total = sum(WAITS) * TICK_S
     print(f"search with a silent adapter: nominal {sum(WAITS)} ticks x 20 ms = {nominal_total:.1f} s to the "

@@ -213,3 +213,16 @@ def bench_environment(win32, sim):
     for need in (_Path(win32) / "configurator" / "Vantrel.exe", _Path(win32) / "tests" / "win32" / "probe.exe"):
         if not need.exists():
             raise SystemExit(f"missing {need}: build it first")
+
+
+def bench_arguments(doc, root, add_options):
+    """The command line shared by the benchmark scripts (--win32, --sim and the script's own options
+    added by add_options(parser)); sets up the environment and returns the parsed arguments."""
+    import argparse
+    p = argparse.ArgumentParser(description=doc.split("\n\n")[0])
+    p.add_argument("--win32", default=str(root / "build" / "win32"))
+    p.add_argument("--sim", default=str(root / "build" / "native" / "simulator" / "krt42sim"))
+    add_options(p)
+    args = p.parse_args()
+    bench_environment(args.win32, args.sim)
+    return args
