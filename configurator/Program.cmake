@@ -26,10 +26,8 @@ krt_add_pictures(Vantrel ${vantrel_rc}
 # The window test (a console program run under Wine by the native test tree), with the same
 # resources as the program.
 set(vantrel_test_src ${PROJECT_SOURCE_DIR}/tests/unit/vantrel_shell/shell_wine_test_win32.cpp)
-if(EXISTS ${vantrel_test_src})
-  add_executable(vantrel_shell_wine_test ${vantrel_test_src} ${vantrel_rc})
-  target_link_libraries(vantrel_shell_wine_test PRIVATE krt_vantrel_shell)
-  target_include_directories(vantrel_shell_wine_test PRIVATE ${CMAKE_CURRENT_BINARY_DIR}/pictures)
-  add_dependencies(vantrel_shell_wine_test Vantrel)
-  krt_target_defaults(vantrel_shell_wine_test)
-endif()
+add_executable(vantrel_shell_wine_test ${vantrel_test_src} ${vantrel_rc})
+target_link_libraries(vantrel_shell_wine_test PRIVATE krt_vantrel_shell)
+target_include_directories(vantrel_shell_wine_test PRIVATE ${CMAKE_CURRENT_BINARY_DIR}/pictures)
+add_dependencies(vantrel_shell_wine_test Vantrel)
+krt_target_defaults(vantrel_shell_wine_test)

@@ -4,7 +4,7 @@ adapter behind it (Vantrel connected, Quillon with no load), untouched for a whi
 its Wine process and the prefix's wineserver spent in that time is read from /proc. A figure, not a
 test.
 
-    scripts/bench-idle.py [--win32 build/win32] [--sim build/native/simulator/krt42sim] [--seconds 30]
+    scripts/bench-idle.py [--arch 32|64] [--sim PATH] [--work DIR] [--seconds 30]
 """
 
 import sys
@@ -12,7 +12,7 @@ import time
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parent.parent
-sys.path.insert(0, str(ROOT / "tests" / "e2e"))
+sys.path[:0] = [str(ROOT / "tests"), str(ROOT / "tests" / "e2e")]
 
 
 def measure(rig, exe, seconds):
@@ -29,7 +29,7 @@ def measure(rig, exe, seconds):
 
 def main():
     import faultkit
-    args = faultkit.bench_arguments(__doc__, ROOT, lambda p: p.add_argument("--seconds", type=float, default=30.0))
+    args = faultkit.bench_arguments(__doc__, lambda p: p.add_argument("--seconds", type=float, default=30.0))
     from krtrig import Rig
 
     print(f"idle CPU over {args.seconds:.0f} s (program process; wineserver of its prefix)")

@@ -4,13 +4,11 @@ adapter and prints how long the adapter's side took from the first byte received
 against the pace the loader is built for: one 8-byte block per 20 ms timer tick, 4096 ticks for a
 full image. A figure, not a test: it prints and never fails on a slow result.
 
-    scripts/bench-load.py [--win32 build/win32] [--sim build/native/simulator/krt42sim] [--runs 1]
+    scripts/bench-load.py [--arch 32|64] [--sim PATH] [--work DIR] [--runs 1]
 
-The Windows tree must hold loader/Quillon.exe and tests/win32/probe.exe; the native tree the
-simulator. Each run takes about 85 s.
+Each run takes about 85 s.
 """
 
-import argparse
 import os
 import statistics
 import sys
@@ -23,18 +21,9 @@ BLOCK = 8
 TICK_S = 0.020
 
 
-def parse_args():
-    p = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    p.add_argument("--win32", default=str(ROOT / "build" / "win32"), help="Windows build tree")
-    p.add_argument("--sim", default=str(ROOT / "build" / "native" / "simulator" / "krt42sim"), help="krt42sim")
-    p.add_argument("--work", default=None, help="work directory for the Wine prefixes (default: a temp dir)")
-    p.add_argument("--runs", type=int, default=1)
-    return p.parse_args()
-
-
 def one_run(number):
     from krtrig import Rig, wait_until
-    from test_quillon_load import START_BUTTON, choose_program, hex_program, start_loader
+    from test_quillon_load import CHOOSE_BUTTON, START_BUTTON, choose_program, hex_program, start_loader
 
     with Rig(f"bench-load-{number}") as rig:
         proc, win, sim, capture = start_loader(rig)
@@ -63,7 +52,7 @@ def one_run(number):
             time.sleep(0.002)
         data = capture.read_bytes()
         correct = data == b"++" + program
-        wait_until(lambda: win.enabled(1001), 30, "the end of the load")
+        wait_until(lambda: win.enabled(CHOOSE_BUTTON), 30, "the end of the load")
         win.close()
         win.wait_gone()
         rig.wait_exit(proc)
@@ -74,18 +63,9 @@ def one_run(number):
 
 
 def main():
-    args = parse_args()
-    # Wine wants absolute paths for everything it is handed.
-    args.win32, args.sim = (str(Path(p).resolve()) for p in (args.win32, args.sim))
-    os.environ["KRT_WIN32_DIR"] = args.win32
-    os.environ["KRT_SIM"] = args.sim
-    if args.work:
-        os.environ["KRT_E2E_WORK"] = str(Path(args.work).resolve())
-    sys.path.insert(0, str(ROOT / "tests" / "e2e"))
-    for need in (Path(args.win32) / "loader" / "Quillon.exe", Path(args.win32) / "tests" / "win32" / "probe.exe",
-                 Path(args.sim)):
-        if not need.exists():
-            raise SystemExit(f"missing {need}: build it first")
+    sys.path[:0] = [str(ROOT / "tests"), str(ROOT / "tests" / "e2e")]
+    import faultkit
+    args = faultkit.bench_arguments(__doc__, lambda p: p.add_argument("--runs", type=int, default=1))
 
     nominal = IMAGE / BLOCK * TICK_S
     print(f"load of {IMAGE} bytes in {IMAGE // BLOCK} blocks of {BLOCK}; nominal {IMAGE // BLOCK} ticks "

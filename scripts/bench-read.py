@@ -5,7 +5,7 @@ read's six requests then show how long each exchange takes (answer out to the ne
 how long the whole read takes (first request in to the last answer out). The nominal pace is one
 request per 20 ms timer tick plus the time the bytes take. A figure, not a test.
 
-    scripts/bench-read.py [--win32 build/win32] [--sim build/native/simulator/krt42sim] [--runs 3]
+    scripts/bench-read.py [--arch 32|64] [--sim PATH] [--work DIR] [--runs 3]
 """
 
 import sys
@@ -13,7 +13,7 @@ import time
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parent.parent
-sys.path.insert(0, str(ROOT / "tests" / "e2e"))
+sys.path[:0] = [str(ROOT / "tests"), str(ROOT / "tests" / "e2e")]
 REQUESTS = 6
 
 
@@ -37,7 +37,7 @@ def answer(request):
 
 def one_rig(runs):
     import faultkit
-    from krtrig import Rig, win32_exe
+    from krtrig import VANTREL_CAPTION, Rig, windows_exe
 
     results = []
     with Rig("bench-read") as rig:
@@ -47,8 +47,8 @@ def one_rig(runs):
         (rig.run_dir / "Vantrel.i").write_bytes(faultkit.settings_com3())
         rig.start()
         listener = faultkit.FrameListener(peer)
-        rig.launch(win32_exe("configurator/Vantrel.exe"))
-        win = rig.wait_window(faultkit.VANTREL)
+        rig.launch(windows_exe("configurator/Vantrel.exe"))
+        win = rig.wait_window(VANTREL_CAPTION)
 
         def serve(until, timeout=60):
             """Answers every request at once; returns [(request in, answer out)] once until() holds."""
@@ -76,7 +76,7 @@ def one_rig(runs):
 
 def main():
     import faultkit
-    args = faultkit.bench_arguments(__doc__, ROOT, lambda p: p.add_argument("--runs", type=int, default=3))
+    args = faultkit.bench_arguments(__doc__, lambda p: p.add_argument("--runs", type=int, default=3))
 
     print(f"full read of {REQUESTS} requests at 1200 bit/s against an adapter that answers at once")
     for run, log in enumerate(one_rig(args.runs), 1):

@@ -5,7 +5,7 @@ probe at 4800 bit/s that the program sends when it gives up, each wait as a rati
 length of 100, 75, 75, 50, 50, 50, 50 and 50 ticks of 20 ms. A figure, not a test: it never fails on
 a slow result.
 
-    scripts/bench-search.py [--win32 build/win32] [--sim build/native/simulator/krt42sim] [--runs 1]
+    scripts/bench-search.py [--arch 32|64] [--sim PATH] [--work DIR] [--runs 1]
 """
 
 import sys
@@ -13,7 +13,7 @@ import time
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parent.parent
-sys.path.insert(0, str(ROOT / "tests" / "e2e"))
+sys.path[:0] = [str(ROOT / "tests"), str(ROOT / "tests" / "e2e")]
 TICK_S = 0.020
 WAITS = [100, 75, 75, 50, 50, 50, 50, 50]
 SPEEDS = [1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200, 4800]
@@ -21,7 +21,7 @@ SPEEDS = [1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200, 4800]
 
 def one_run(number):
     import faultkit
-    from krtrig import Rig, win32_exe
+    from krtrig import Rig, windows_exe
 
     with Rig(f"bench-search-{number}") as rig:
         link = rig.work / "com3"
@@ -30,7 +30,7 @@ def one_run(number):
         (rig.run_dir / "Vantrel.i").write_bytes(faultkit.settings_com3())
         rig.start()
         listener = faultkit.FrameListener(peer)
-        rig.launch(win32_exe("configurator/Vantrel.exe"))
+        rig.launch(windows_exe("configurator/Vantrel.exe"))
         deadline = time.monotonic() + 60
         while len(listener.frames) < len(SPEEDS):
             if time.monotonic() > deadline:
@@ -42,7 +42,7 @@ def one_run(number):
 
 def main():
     import faultkit
-    args = faultkit.bench_arguments(__doc__, ROOT, lambda p: p.add_argument("--runs", type=int, default=1))
+    args = faultkit.bench_arguments(__doc__, lambda p: p.add_argument("--runs", type=int, default=1))
 
     nominal_total = sum(WAITS) * TICK_S
     print(f"search with a silent adapter: nominal {sum(WAITS)} ticks x 20 ms = {nominal_total:.1f} s to the "

@@ -7,7 +7,7 @@ PKGS=(
   build-essential cmake ninja-build pkg-config
   clang libclang-rt-14-dev clang-format
   googletest libgtest-dev libgmock-dev
-  g++-mingw-w64-i686 binutils-mingw-w64-i686
+  g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
   wine wine32:i386 wine64
   xvfb xauth x11-utils xdotool imagemagick fonts-wine
   locales python3

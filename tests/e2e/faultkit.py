@@ -7,13 +7,11 @@ import time
 from pathlib import Path
 
 import krtrig
-from krtrig import wait_until, win32_exe
+from krtrig import (FILE_DIALOG_NAME, QUILLON, QUILLON_CAPTION, VANTREL, VANTREL_CAPTION, quillon_settings,
+                   vantrel_settings, wait_until, windows_exe)
 
-VANTREL = "Vantrel"
-QUILLON = "Загрузчик 42"
-READ_BUTTON, CFG_PORT_BUTTON, PARAM_LIST = 1009, 1005, 1002
-CHOOSE_BUTTON, START_BUTTON, PROGRESS = 1001, 1002, 1000
-FILE_NAME_BOX = 1148
+READ_BUTTON, CFG_PORT_BUTTON, PARAM_LIST = VANTREL.IDC_READ_BUTTON, VANTREL.IDC_PORT_BUTTON, VANTREL.IDC_PARAM_LIST
+CHOOSE_BUTTON, START_BUTTON, PROGRESS = QUILLON.IDC_CHOOSE_BUTTON, QUILLON.IDC_START_BUTTON, QUILLON.IDC_PROGRESS
 FINISHED = "Получение данных закончено "
 NO_LINK = "Нет связи..."
 LOAD_DONE = "Загрузка программы закончена 100%"
@@ -48,7 +46,7 @@ def array_answer(param, start, values):
 
 
 def settings_com3(speed=1200):
-    return struct.pack("<66i", 0, speed, 3, *([0] * 63))
+    return vantrel_settings(0, speed, [3])
 
 
 def start_vantrel(rig, sim_speed=1200, sim_args=()):
@@ -58,8 +56,8 @@ def start_vantrel(rig, sim_speed=1200, sim_args=()):
     sim = rig.simulator(link, speed=sim_speed, extra=list(sim_args))
     (rig.run_dir / "Vantrel.i").write_bytes(settings_com3())
     rig.start()
-    proc = rig.launch(win32_exe("configurator/Vantrel.exe"))
-    win = rig.wait_window(VANTREL)
+    proc = rig.launch(windows_exe("configurator/Vantrel.exe"))
+    win = rig.wait_window(VANTREL_CAPTION)
     win.wait_status(1, f"Подключение на COM3 ({sim_speed})", 40)
     return sim, proc, win
 
@@ -72,12 +70,12 @@ def full_read(win, timeout=60):
 def start_quillon(rig, sim_args=(), speed_index=5):
     link = rig.work / "com3"
     rig.map_com(3, link)
-    (rig.run_dir / "Quillon.i").write_bytes(struct.pack("<19i", 0, speed_index, 0, 3, *([0] * 15)))
+    (rig.run_dir / "Quillon.i").write_bytes(quillon_settings(0, speed_index, 0, [3]))
     capture = rig.work / "capture.bin"
     sim = rig.simulator(link, 9600, ["--mode", "loader", "--capture", str(capture)] + list(sim_args))
     rig.start()
-    proc = rig.launch(win32_exe("loader/Quillon.exe"))
-    win = rig.wait_window(QUILLON)
+    proc = rig.launch(windows_exe("loader/Quillon.exe"))
+    win = rig.wait_window(QUILLON_CAPTION)
     return sim, proc, win, capture
 
 
@@ -86,7 +84,7 @@ def choose_program(rig, win, name):
     owner = format(win.hwnd, "x")
     dialog = wait_until(lambda: int(rig.probe.call("popup", owner), 16), 30, "the file-open dialog")
     box = krtrig.Window(rig.probe, dialog, "file-open dialog")
-    rig.probe.call("settext", format(dialog, "x"), FILE_NAME_BOX, name.encode("cp1251").hex())
+    rig.probe.call("settext", format(dialog, "x"), FILE_DIALOG_NAME, name.encode("cp1251").hex())
     box.key("enter")
     box.wait_gone(30)
 
@@ -204,25 +202,27 @@ class FrameListener:
         return new
 
 
-def bench_environment(win32, sim):
-    """Environment of a benchmark script run outside CTest: the rig's variables and import path."""
-    from pathlib import Path as _Path
-    win32, sim = (str(_Path(p).resolve()) for p in (win32, sim))
-    os.environ["KRT_WIN32_DIR"] = win32
-    os.environ["KRT_SIM"] = sim
-    for need in (_Path(win32) / "configurator" / "Vantrel.exe", _Path(win32) / "tests" / "win32" / "probe.exe"):
-        if not need.exists():
-            raise SystemExit(f"missing {need}: build it first")
-
-
-def bench_arguments(doc, root, add_options):
-    """The command line shared by the benchmark scripts (--win32, --sim and the script's own options
-    added by add_options(parser)); sets up the environment and returns the parsed arguments."""
+def bench_arguments(doc, add_options):
+    """The command line shared by the benchmark scripts (--arch, --sim, --work and the script's own
+    options added by add_options(parser)); sets up the rig's environment, says which programs run,
+    and returns the parsed arguments."""
     import argparse
     p = argparse.ArgumentParser(description=doc.split("\n\n")[0])
-    p.add_argument("--win32", default=str(root / "build" / "win32"))
-    p.add_argument("--sim", default=str(root / "build" / "native" / "simulator" / "krt42sim"))
+    p.add_argument("--arch", choices=("32", "64"), help="the programs to measure (default: as the tests choose)")
+    p.add_argument("--sim", help="krt42sim (default: the native build's)")
+    p.add_argument("--work", help="work directory for the Wine prefixes (default: a temporary one)")
     add_options(p)
     args = p.parse_args()
-    bench_environment(args.win32, args.sim)
+    for name, value in (("KRT_WINE_ARCH", args.arch), ("KRT_SIM", args.sim), ("KRT_E2E_WORK", args.work)):
+        if value:
+            # Wine wants absolute paths for everything it is handed.
+            os.environ[name] = value if name == "KRT_WINE_ARCH" else str(Path(value).resolve())
+    try:
+        arch = krtrig.choose_arch()
+        for need in ("tests/win32/probe.exe", "configurator/Vantrel.exe", "loader/Quillon.exe"):
+            windows_exe(need, arch)
+        krtrig.simulator_exe()
+    except krtrig.RigError as e:
+        raise SystemExit(f"{e}: build first (./scripts/test.sh, or cmake --build build/win{arch.bits})")
+    print(f"bench: {arch.describe()}")
     return args

@@ -9,7 +9,7 @@ import time
 import unittest
 
 import krtrig
-from krtrig import Rig, wait_until, win32_exe
+from krtrig import Rig, wait_until, windows_exe
 
 PROBE = bytes.fromhex("10 01 10 1F 1D 10 02 09 30 09 30 30 33 0C 10 03 C5 15")
 
@@ -56,7 +56,7 @@ class ComDriverUnderWine(unittest.TestCase):
         rig.map_com(3, link)
         peer = rig.pty_peer(link)
         rig.start()
-        driver = Driver(rig.console(win32_exe("tests/win32/comdriver_wine_test.exe")))
+        driver = Driver(rig.console(windows_exe("tests/win32/comdriver_wine_test.exe")))
         return peer, driver
 
     def test_configurator_driver_opens_writes_reads_and_closes(self):

@@ -6,13 +6,14 @@ again in the port dialog, work resumes."""
 import unittest
 
 import krtrig
-from faultkit import (CFG_PORT_BUTTON, FINISHED, LOAD_DONE, NO_LINK, PARAM_LIST, PROGRESS, START_BUTTON, VANTREL,
+from faultkit import (CFG_PORT_BUTTON, FINISHED, LOAD_DONE, NO_LINK, PARAM_LIST, PROGRESS, START_BUTTON,
                       Combo, choose_program, popup, program_bytes, received, start_quillon, start_vantrel,
                       timed_probe)
-from krtrig import Rig, wait_until, win32_exe
+from krtrig import IDOK, QUILLON, Rig, SELECTCOM, VANTREL_CAPTION, wait_until, windows_exe
 
-CFG_PORT_LIST, CFG_APPLY = 1007, 1009
-LOADER_PORT_BUTTON, LOADER_PORT_LIST, LOADER_SPEED_LIST, LOADER_APPLY = 1003, 1005, 1006, 1
+CFG_PORT_LIST, CFG_APPLY = SELECTCOM.IDC_SELECTCOM_PORT, SELECTCOM.IDC_SELECTCOM_APPLY
+LOADER_PORT_BUTTON, LOADER_PORT_LIST = QUILLON.IDC_PORT_BUTTON, SELECTCOM.IDC_SELECTCOM_LOADER_PORT
+LOADER_SPEED_LIST, LOADER_APPLY = SELECTCOM.IDC_SELECTCOM_LOADER_SPEED, IDOK
 
 
 class Unplug(unittest.TestCase):
@@ -26,8 +27,8 @@ class Unplug(unittest.TestCase):
             win.close()
             win.wait_gone()
             self.assertEqual(rig.wait_exit(proc, 30), 0)
-            proc = rig.launch(win32_exe("configurator/Vantrel.exe"))
-            win = rig.wait_window(VANTREL)
+            proc = rig.launch(windows_exe("configurator/Vantrel.exe"))
+            win = rig.wait_window(VANTREL_CAPTION)
             win.wait_status(1, "Подключение на COM3 (1200)", 40)
             return proc, win
         Combo(dialog, CFG_PORT_LIST).choose_text("COM03")

@@ -13,11 +13,12 @@ import zlib
 from pathlib import Path
 
 import krtrig
-from krtrig import Rig, wait_until, win32_exe
+from krtrig import IDOK, QUILLON, QUILLON_CAPTION, Rig, VANTREL, vantrel_settings, wait_until, windows_exe
 
-VANTREL_READ, VANTREL_PORT, VANTREL_EXIT, VANTREL_LIST = 1009, 1005, 1, 1002
+VANTREL_READ, VANTREL_PORT, VANTREL_EXIT, VANTREL_LIST = (VANTREL.IDC_READ_BUTTON, VANTREL.IDC_PORT_BUTTON, IDOK,
+                                                     VANTREL.IDC_PARAM_LIST)
 QUILLON_CAPTION = "Загрузчик 42"
-QUILLON_EXIT, QUILLON_PROGRESS = 1, 1000
+QUILLON_EXIT, QUILLON_PROGRESS = IDOK, QUILLON.IDC_PROGRESS
 
 SATURATED = 48  # max - min of a pixel's channels: a colour, not a grey
 NEAR = 10       # channel distance still counted as the same colour
@@ -213,7 +214,7 @@ class ButtonScreens(unittest.TestCase):
     def test_vantrel_buttons_grey_at_rest_colour_and_frame_under_the_pointer(self):
         with Rig("buttons-vantrel") as rig:
             rig.start()
-            proc = rig.launch(win32_exe("configurator/Vantrel.exe"))
+            proc = rig.launch(windows_exe("configurator/Vantrel.exe"))
             win = rig.wait_window("Vantrel")
             # No port chosen: the read button is disabled, the two others work.
             win.wait_status(1, "Порт не выбран", 30)
@@ -246,9 +247,9 @@ class ButtonScreens(unittest.TestCase):
             link = rig.work / "com3"
             rig.map_com(3, link)
             rig.simulator(link, speed=1200)
-            (rig.run_dir / "Vantrel.i").write_bytes(struct.pack("<66i", 0, 1200, 3, *([0] * 63)))
+            (rig.run_dir / "Vantrel.i").write_bytes(vantrel_settings(0, 1200, [3]))
             rig.start()
-            proc = rig.launch(win32_exe("configurator/Vantrel.exe"))
+            proc = rig.launch(windows_exe("configurator/Vantrel.exe"))
             win = rig.wait_window("Vantrel")
             win.wait_status(1, "Подключение на COM3 (1200)", 30)
             wait_until(lambda: win.enabled(VANTREL_READ), 10, "the read button after the connection")
@@ -267,7 +268,7 @@ class ButtonScreens(unittest.TestCase):
             rig.wait_exit(proc)
 
     def test_quillon_button_lights_under_the_pointer(self):
-        exe = win32_exe("loader/Quillon.exe")
+        exe = windows_exe("loader/Quillon.exe")
         with Rig("buttons-quillon") as rig:
             rig.start()
             proc = rig.launch(exe)

@@ -6,16 +6,16 @@ import struct
 import unittest
 
 import krtrig
-from krtrig import Rig, read_ints, wait_until, win32_exe
+from krtrig import (FILE_DIALOG_FOLDER, FILE_DIALOG_NAME, IDC_STATIC, IDOK, QUILLON, QUILLON_RECORD, Rig,
+                   SELECTCOM, quillon_settings, read_settings, wait_until, windows_exe)
 
 CAPTION = "Загрузчик 42"
-EXIT_BUTTON, CHOOSE_BUTTON, START_BUTTON, PORT_BUTTON = 1, 1001, 1002, 1003
-PROGRESS, LABEL = 1000, -1
-SPEED_LIST = 1006  # of the port dialog
-FILE_NAME_BOX = 1148  # the file-open dialog's file-name field
-LOOK_IN_BOX = 1137  # ... and its folder list
+EXIT_BUTTON, CHOOSE_BUTTON, START_BUTTON, PORT_BUTTON = (IDOK, QUILLON.IDC_CHOOSE_BUTTON, QUILLON.IDC_START_BUTTON,
+                                                         QUILLON.IDC_PORT_BUTTON)
+PROGRESS, LABEL = QUILLON.IDC_PROGRESS, IDC_STATIC
+SPEED_LIST = SELECTCOM.IDC_SELECTCOM_LOADER_SPEED
 SETTINGS = "Quillon.i"
-COM3_AT_9600 = struct.pack("<19i", 0, 5, 0, 3, *([0] * 15))
+COM3_AT_9600 = quillon_settings(0, 5, 0, [3])
 
 
 def hex_program(size):
@@ -41,10 +41,10 @@ def choose_program(rig, win, name, folder=None):
     dialog = wait_until(lambda: int(rig.probe.call("popup", owner), 16), 30, "the file-open dialog")
     box = krtrig.Window(rig.probe, dialog, "file-open dialog")
     if folder is not None:
-        rig.probe.call("settext", format(dialog, "x"), FILE_NAME_BOX, folder.encode("cp1251").hex())
+        rig.probe.call("settext", format(dialog, "x"), FILE_DIALOG_NAME, folder.encode("cp1251").hex())
         box.key("enter")
-        wait_until(lambda: box.text(LOOK_IN_BOX) == folder, 30, f"the dialog to show folder {folder}")
-    rig.probe.call("settext", format(dialog, "x"), FILE_NAME_BOX, name.encode("cp1251").hex())
+        wait_until(lambda: box.text(FILE_DIALOG_FOLDER) == folder, 30, f"the dialog to show folder {folder}")
+    rig.probe.call("settext", format(dialog, "x"), FILE_DIALOG_NAME, name.encode("cp1251").hex())
     box.key("enter")
     box.wait_gone(30)
 
@@ -58,7 +58,7 @@ def start_loader(rig, settings=COM3_AT_9600, sim_args=(), sim_speed=9600):
     capture = rig.work / "capture.bin"
     sim = rig.simulator(rig.work / "com3", sim_speed, ["--mode", "loader", "--capture", str(capture)] + list(sim_args))
     rig.start()
-    proc = rig.launch(win32_exe("loader/Quillon.exe"))
+    proc = rig.launch(windows_exe("loader/Quillon.exe"))
     win = rig.wait_window(CAPTION)
     return proc, win, sim, capture
 
@@ -75,7 +75,7 @@ class QuillonFirstStart(unittest.TestCase):
     def test_first_start_opens_no_port_and_enter_closes_writing_defaults(self):
         with Rig("quillon-first") as rig:
             rig.start()
-            proc = rig.launch(win32_exe("loader/Quillon.exe"))
+            proc = rig.launch(windows_exe("loader/Quillon.exe"))
             win = rig.wait_window(CAPTION)
 
             self.assertEqual(win.status_parts(), 2)
@@ -92,7 +92,7 @@ class QuillonFirstStart(unittest.TestCase):
             # The system menu's About item (command 0x0010) opens the About box over the window.
             rig.probe.call("syscommand", format(win.hwnd, "x"), "0x10")
             about = rig.wait_window("About Quillon", 20)
-            self.assertIn("Quillon", about.text(1021))
+            self.assertIn("Quillon", about.text(QUILLON.IDC_ABOUT_NAME))
             about.click(1)
             about.wait_gone()
             self.assertTrue(win.exists())
@@ -113,7 +113,7 @@ class QuillonFirstStart(unittest.TestCase):
             win.key("enter")
             win.wait_gone()
             rig.wait_exit(proc)
-            size, values = read_ints(rig.run_dir / SETTINGS, 19)
+            size, values = read_settings(rig.run_dir / SETTINGS, QUILLON_RECORD)
             self.assertEqual(size, 76)
             self.assertEqual(values, (0, 6, 0) + (0,) * 16)
 
@@ -170,7 +170,7 @@ class QuillonLoad(unittest.TestCase):
             # The file dialog moved the current directory while it browsed; the settings file
             # stays where the start read it.
             self.assertFalse((rig.run_dir / "progs" / SETTINGS).exists(), "settings written where no start reads them")
-            self.assertEqual(read_ints(rig.run_dir / SETTINGS, 19), (76, (0, 5, 0, 3) + (0,) * 15))
+            self.assertEqual(read_settings(rig.run_dir / SETTINGS, QUILLON_RECORD), (76, (0, 5, 0, 3) + (0,) * 15))
 
     def test_an_R_from_the_adapter_restarts_the_load_from_the_first_byte(self):
         with Rig("quillon-restart") as rig:
@@ -255,11 +255,11 @@ class QuillonLoad(unittest.TestCase):
             win.click(EXIT_BUTTON)
             win.wait_gone()
             self.assertEqual(rig.wait_exit(proc, 30), 0)
-            self.assertEqual(read_ints(rig.run_dir / SETTINGS, 19)[0], 76)
+            self.assertEqual(read_settings(rig.run_dir / SETTINGS, QUILLON_RECORD)[0], 76)
 
     def test_closing_the_window_during_a_load_ends_it_silently_and_keeps_the_settings(self):
         with Rig("quillon-close") as rig:
-            settings = struct.pack("<19i", 1, 5, 0x5A5A1234, 7, 3, *([0] * 14))
+            settings = quillon_settings(1, 5, 0x5A5A1234, [7, 3])
             proc, win, sim, capture = start_loader(rig, settings)
             program = hex_program(3000)
             (rig.run_dir / "BIG.HEX").write_bytes(program)
@@ -274,7 +274,7 @@ class QuillonLoad(unittest.TestCase):
             # The bar counts bytes handed to the driver; the last of them may be cut by the close.
             self.assertTrue(200 <= len(sent) - 2 < len(program), len(sent))
             self.assertEqual(sent, b"++" + program[:len(sent) - 2])
-            size, values = read_ints(rig.run_dir / SETTINGS, 19)
+            size, values = read_settings(rig.run_dir / SETTINGS, QUILLON_RECORD)
             self.assertEqual(size, 76)
             self.assertEqual(values, (1, 5, 0x5A5A1234, 7, 3) + (0,) * 14, "the reserved value is kept as read")
 

@@ -3,16 +3,17 @@ choice applied to the driver and the search it restarts, the speed the search fo
 window's link running on behind the open dialog."""
 
 import struct
-import subprocess
 import time
 import unittest
 
 import krtrig
 from faultkit import Combo
-from krtrig import Rig, read_ints, wait_until, win32_exe
+from krtrig import (IDOK, Rig, SELECTCOM, VANTREL, VANTREL_RECORD, read_settings, vantrel_settings,
+                   wait_until, windows_exe)
 
-PORT_BUTTON, EXIT_BUTTON = 1005, 1
-OK, PORT_LIST, SPEED_LIST, APPLY = 1, 1007, 1008, 1009
+PORT_BUTTON, EXIT_BUTTON = VANTREL.IDC_PORT_BUTTON, IDOK
+OK, PORT_LIST, SPEED_LIST, APPLY = (IDOK, SELECTCOM.IDC_SELECTCOM_PORT, SELECTCOM.IDC_SELECTCOM_SPEED,
+                                   SELECTCOM.IDC_SELECTCOM_APPLY)
 DIALOG_CAPTION = "Выбор порта"
 SPEEDS = ["300", "600", "1200", "2400", "4800", "9600", "19200", "38400", "57600", "115200"]
 # COM1 (the simulator), COM2 and COM10 in the serial-port map; COM7 and COM1 again, and two names that
@@ -23,18 +24,13 @@ ROOT_PORTS = (7, 1)
 
 
 def add_root_ports(rig, names):
-    env = rig.env()
     for i, name in enumerate(names):
-        subprocess.run(["wine", "reg", "add", rf"HKLM\Enum\Root\Ports\{i:04d}", "/v", "PORTNAME", "/t", "REG_SZ",
-                        "/d", name, "/f"], env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL, timeout=60, check=True)
+        rig.reg("add", rf"HKLM\Enum\Root\Ports\{i:04d}", "/v", "PORTNAME", "/t", "REG_SZ", "/d", name, "/f")
 
 
 def serialcomm_ports(rig):
     """The port numbers that Wine lists under HARDWARE\DEVICEMAP\SERIALCOMM."""
-    out = subprocess.run(["wine", "reg", "query", r"HKLM\HARDWARE\DEVICEMAP\SERIALCOMM"], env=rig.env(),
-                         stdin=subprocess.DEVNULL, capture_output=True, timeout=60, check=True).stdout
-    words = out.decode("utf-8", "replace").split()
+    words = rig.reg("query", r"HKLM\HARDWARE\DEVICEMAP\SERIALCOMM").split()
     return {int(w[3:]) for w in words if w.startswith("COM") and w[3:].isdigit()}
 
 
@@ -55,7 +51,7 @@ class SelectComConfigurator(unittest.TestCase):
         # Ports up to 99: the list's text order is their numeric order.
         self.table = tuple(sorted(listed | set(ROOT_PORTS)))
         self.expected_list = [f"COM{n:02d}" for n in self.table] + ["не выбран"]
-        proc = rig.launch(win32_exe("configurator/Vantrel.exe"))
+        proc = rig.launch(windows_exe("configurator/Vantrel.exe"))
         win = rig.wait_window("Vantrel")
         return sim, proc, win
 
@@ -111,13 +107,13 @@ class SelectComConfigurator(unittest.TestCase):
             win.click(EXIT_BUTTON)
             win.wait_gone()
             rig.wait_exit(proc)
-            size, values = read_ints(rig.run_dir / "Vantrel.i", 66)
+            size, values = read_settings(rig.run_dir / "Vantrel.i", VANTREL_RECORD)
             self.assertEqual(size, 264)
             self.assertEqual(values[0], no_port, "the position of 'не выбран' is kept")
             self.assertEqual(values[2:2 + no_port + 1], self.table + (0,))
 
     def test_speed_box_shows_where_the_search_connected_and_ok_changes_nothing(self):
-        settings = struct.pack("<66i", 0, 4800, 1, *([0] * 63))
+        settings = vantrel_settings(0, 4800, [1])
         with Rig("selectcom-cfg-speed") as rig:
             sim, proc, win = self.start(rig, 38400, settings)
             win.wait_status(1, "Подключение на COM1 (38400)", 40)
@@ -148,7 +144,7 @@ class SelectComConfigurator(unittest.TestCase):
             win.wait_gone()
             rig.wait_exit(proc)
             # The dialog rebuilt the table from the registry; the choice stayed.
-            _, values = read_ints(rig.run_dir / "Vantrel.i", 66)
+            _, values = read_settings(rig.run_dir / "Vantrel.i", VANTREL_RECORD)
             self.assertEqual(values[0], 0)
             self.assertEqual(values[2:2 + len(self.table) + 1], self.table + (0,))
 

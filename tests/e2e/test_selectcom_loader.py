@@ -5,11 +5,13 @@ import termios
 import unittest
 
 import krtrig
-from krtrig import Rig, read_ints, wait_until, win32_exe
+from krtrig import (IDCANCEL, IDOK, QUILLON, QUILLON_RECORD, Rig, SELECTCOM, read_settings, wait_until,
+                   windows_exe)
 from test_selectcom_configurator import Combo, add_root_ports, serialcomm_ports
 
-PORT_BUTTON, EXIT_BUTTON = 1003, 1
-APPLY, LEAVE, PORT_LIST, SPEED_LIST = 1, 2, 1005, 1006
+PORT_BUTTON, EXIT_BUTTON = QUILLON.IDC_PORT_BUTTON, IDOK
+APPLY, LEAVE = IDOK, IDCANCEL
+PORT_LIST, SPEED_LIST = SELECTCOM.IDC_SELECTCOM_LOADER_PORT, SELECTCOM.IDC_SELECTCOM_LOADER_SPEED
 SPEEDS = ["      300", "      600", "    1200", "    2400", "    4800", "    9600", "  19200", "  38400",
           "  57600", "115200"]
 
@@ -32,7 +34,7 @@ class SelectComLoader(unittest.TestCase):
         return dialog, Combo(dialog, PORT_LIST), Combo(dialog, SPEED_LIST)
 
     def test_apply_com2_at_9600_ends_the_dialog_and_exit_changes_nothing(self):
-        exe = win32_exe("loader/Quillon.exe")
+        exe = windows_exe("loader/Quillon.exe")
         with Rig("selectcom-loader") as rig:
             rig.map_com(1, rig.work / "com1-absent")
             rig.map_com(2, rig.work / "com2")
@@ -76,13 +78,13 @@ class SelectComLoader(unittest.TestCase):
             win.click(EXIT_BUTTON)
             win.wait_gone()
             rig.wait_exit(proc)
-            size, values = read_ints(rig.run_dir / "Quillon.i", 19)
+            size, values = read_settings(rig.run_dir / "Quillon.i", QUILLON_RECORD)
             self.assertEqual(size, 76)
             self.assertEqual(values[:2], (1, 5))
             self.assertEqual(values[3:3 + len(table)], table)
 
     def test_port_that_cannot_be_opened_is_reported_and_the_dialog_closes(self):
-        exe = win32_exe("loader/Quillon.exe")
+        exe = windows_exe("loader/Quillon.exe")
         with Rig("selectcom-loader-absent") as rig:
             # COM42 is named only under Enum\Root\Ports, and Wine has no device behind it.
             rig.start()
@@ -102,7 +104,7 @@ class SelectComLoader(unittest.TestCase):
             win.wait_gone()
             rig.wait_exit(proc)
             # The positions are kept all the same.
-            self.assertEqual(read_ints(rig.run_dir / "Quillon.i", 19)[1][:2], (position, 9))
+            self.assertEqual(read_settings(rig.run_dir / "Quillon.i", QUILLON_RECORD)[1][:2], (position, 9))
             self.assertEqual(table[position], 42)
 
 

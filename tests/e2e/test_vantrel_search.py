@@ -6,15 +6,17 @@ import time
 import unittest
 
 import krtrig
-from krtrig import Rig, read_ints, wait_until, win32_exe
+from krtrig import (IDOK, Rig, VANTREL, VANTREL_RECORD, read_settings, vantrel_settings, wait_until,
+                   windows_exe)
 
-READ_BUTTON, PORT_BUTTON, EXIT_BUTTON, PARAM_LIST = 1009, 1005, 1, 1002
+READ_BUTTON, PORT_BUTTON, EXIT_BUTTON = VANTREL.IDC_READ_BUTTON, VANTREL.IDC_PORT_BUTTON, IDOK
+PARAM_LIST = VANTREL.IDC_PARAM_LIST
 PROBE_HEX = "10 01 10 1F 1D 10 02 09 30 09 30 30 33 0C 10 03 C5 15"
 SEARCH_SPEEDS = [1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200]
 
 
 def settings_for_com3(speed=4800):
-    return struct.pack("<66i", 0, speed, 3, *([0] * 63))
+    return vantrel_settings(0, speed, [3])
 
 
 class VantrelSearch(unittest.TestCase):
@@ -24,7 +26,7 @@ class VantrelSearch(unittest.TestCase):
         sim = rig.simulator(link, speed=sim_speed, extra=sim_args)
         (rig.run_dir / "Vantrel.i").write_bytes(settings_for_com3())
         rig.start()
-        proc = rig.launch(win32_exe("configurator/Vantrel.exe"))
+        proc = rig.launch(windows_exe("configurator/Vantrel.exe"))
         win = rig.wait_window("Vantrel")
         return sim, proc, win
 
@@ -63,7 +65,7 @@ class VantrelSearch(unittest.TestCase):
             win.click(EXIT_BUTTON)
             win.wait_gone()
             rig.wait_exit(proc)
-            self.assertEqual(read_ints(rig.run_dir / "Vantrel.i", 66), (264, (0, 9600, 3) + (0,) * 63))
+            self.assertEqual(read_settings(rig.run_dir / "Vantrel.i", VANTREL_RECORD), (264, (0, 9600, 3) + (0,) * 63))
 
     def test_silent_adapter_search_gives_up_at_4800_then_f5_reads_there(self):
         with Rig("vantrel-search-silent") as rig:
@@ -92,7 +94,7 @@ class VantrelSearch(unittest.TestCase):
             win.click(EXIT_BUTTON)
             win.wait_gone()
             rig.wait_exit(proc)
-            self.assertEqual(read_ints(rig.run_dir / "Vantrel.i", 66)[1][:3], (0, 4800, 3))
+            self.assertEqual(read_settings(rig.run_dir / "Vantrel.i", VANTREL_RECORD)[1][:3], (0, 4800, 3))
 
     def test_late_answer_to_the_probe_after_the_search_still_connects(self):
         with Rig("vantrel-search-late") as rig:

@@ -5,16 +5,17 @@ import struct
 import unittest
 
 import krtrig
-from krtrig import Rig, read_ints, wait_until, win32_exe
+from krtrig import IDOK, Rig, VANTREL, VANTREL_RECORD, read_settings, vantrel_settings, windows_exe
 
-READ_BUTTON, PORT_BUTTON, EXIT_BUTTON, PARAM_LIST = 1009, 1005, 1, 1002
+READ_BUTTON, PORT_BUTTON, EXIT_BUTTON = VANTREL.IDC_READ_BUTTON, VANTREL.IDC_PORT_BUTTON, IDOK
+PARAM_LIST = VANTREL.IDC_PARAM_LIST
 
 
 class VantrelFirstStart(unittest.TestCase):
     def test_without_settings_only_the_port_button_works_and_exit_writes_defaults(self):
         with Rig("vantrel-first") as rig:
             rig.start()
-            exe = win32_exe("configurator/Vantrel.exe")
+            exe = windows_exe("configurator/Vantrel.exe")
             proc = rig.launch(exe)
             win = rig.wait_window("Vantrel")
 
@@ -39,7 +40,7 @@ class VantrelFirstStart(unittest.TestCase):
             win.close()
             win.wait_gone()
             rig.wait_exit(proc)
-            size, values = read_ints(rig.run_dir / "Vantrel.i", 66)
+            size, values = read_settings(rig.run_dir / "Vantrel.i", VANTREL_RECORD)
             self.assertEqual(size, 264)
             self.assertEqual(values, (-1, 4800) + (0,) * 64)
 
@@ -47,9 +48,9 @@ class VantrelFirstStart(unittest.TestCase):
         with Rig("vantrel-missing-port") as rig:
             # COM7 is not mapped: the search runs its course with "no connection" and no answer.
             table = (7, 12) + (0,) * 62
-            (rig.run_dir / "Vantrel.i").write_bytes(struct.pack("<66i", 1, 1200, *table) + b"tail")
+            (rig.run_dir / "Vantrel.i").write_bytes(vantrel_settings(1, 1200, table) + b"tail")
             rig.start()
-            proc = rig.launch(win32_exe("configurator/Vantrel.exe"))
+            proc = rig.launch(windows_exe("configurator/Vantrel.exe"))
             win = rig.wait_window("Vantrel")
             seen = []
             win.wait_status(1, "Поиск на скорости 2400", 30, seen)
@@ -61,7 +62,7 @@ class VantrelFirstStart(unittest.TestCase):
             win.click(EXIT_BUTTON)
             win.wait_gone()
             rig.wait_exit(proc)
-            size, values = read_ints(rig.run_dir / "Vantrel.i", 66)
+            size, values = read_settings(rig.run_dir / "Vantrel.i", VANTREL_RECORD)
             self.assertEqual(size, 264, "the old file's extra bytes must go")
             self.assertEqual(values, (1, 2400) + table, "LineSpeed is the speed of the last open")
 

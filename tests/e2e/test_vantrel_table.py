@@ -8,9 +8,10 @@ import unittest
 
 import krtrig
 from faultkit import crc16_xmodem
-from krtrig import Rig, wait_until, win32_exe
+from krtrig import IDOK, Rig, VANTREL, handle, vantrel_settings, wait_until, windows_exe
 
-READ_BUTTON, PORT_BUTTON, EXIT_BUTTON, PARAM_LIST, VALUE_EDIT = 1009, 1005, 1, 1002, 1010
+READ_BUTTON, PORT_BUTTON, EXIT_BUTTON = VANTREL.IDC_READ_BUTTON, VANTREL.IDC_PORT_BUTTON, IDOK
+PARAM_LIST, VALUE_EDIT = VANTREL.IDC_PARAM_LIST, VANTREL.IDC_VALUE_EDIT
 COL_VALUE, COL_UNITS = 2, 3
 MARK_ERROR, MARK_BLANK, MARK_PENDING = 0, 2, 3
 ROWS = 104
@@ -64,7 +65,7 @@ def expected_rows(sim):
 
 
 def settings_for_com3():
-    return struct.pack("<66i", 0, SPEED, 3, *([0] * 63))
+    return vantrel_settings(0, SPEED, [3])
 
 
 class VantrelTable(unittest.TestCase):
@@ -74,7 +75,7 @@ class VantrelTable(unittest.TestCase):
         sim = rig.simulator(link, speed=SPEED, extra=sim_args)
         (rig.run_dir / "Vantrel.i").write_bytes(settings_for_com3())
         rig.start()
-        proc = rig.launch(win32_exe("configurator/Vantrel.exe"))
+        proc = rig.launch(windows_exe("configurator/Vantrel.exe"))
         win = rig.wait_window("Vantrel")
         win.wait_status(1, f"Подключение на COM3 ({SPEED})", 30)
         wait_until(lambda: win.enabled(READ_BUTTON), 10, "the read button after the connection")

@@ -121,9 +121,16 @@ bool Send(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* resu
     return true;
 }
 
+// Window handles in full: a 64-bit program's handles do not fit an unsigned long.
+std::string HandleText(HWND window) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%llx", static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(window)));
+    return text;
+}
+
 HWND ParseWindow(const char* token) {
     if (!token) return nullptr;
-    return reinterpret_cast<HWND>(static_cast<uintptr_t>(strtoul(token, nullptr, 16)));
+    return reinterpret_cast<HWND>(static_cast<uintptr_t>(strtoull(token, nullptr, 16)));
 }
 
 HWND Control(HWND window, const char* id) {
@@ -345,13 +352,13 @@ bool Run(char* line) {
     if (!verb) return Reply("ERR empty"), true;
     if (strcmp(verb, "quit") == 0) return Reply("OK"), false;
     if (strcmp(verb, "foreground") == 0)
-        return Reply("OK %lx", (unsigned long)(uintptr_t)GetForegroundWindow()), true;
+        return Reply("OK %s", HandleText(GetForegroundWindow()).c_str()), true;
 
     const char* arg1 = strtok(nullptr, " ");
     if (strcmp(verb, "find") == 0) {
         std::string caption;
         if (arg1 && !Unhex(arg1, &caption)) return Reply("ERR caption"), true;
-        return Reply("OK %lx", (unsigned long)(uintptr_t)FindWindowA("#32770", caption.c_str())), true;
+        return Reply("OK %s", HandleText(FindWindowA("#32770", caption.c_str())).c_str()), true;
     }
     HWND window = ParseWindow(arg1);
     if (strcmp(verb, "exists") == 0) return Reply("OK %d", IsWindow(window) ? 1 : 0), true;
@@ -364,7 +371,7 @@ bool Run(char* line) {
     if (strcmp(verb, "popup") == 0) {
         PopupSearch search = {window, nullptr};
         EnumWindows(FindPopup, reinterpret_cast<LPARAM>(&search));
-        return Reply("OK %lx", (unsigned long)(uintptr_t)search.found), true;
+        return Reply("OK %s", HandleText(search.found).c_str()), true;
     }
     if (strcmp(verb, "syscommand") == 0) {
         const char* code = strtok(nullptr, " ");
@@ -399,7 +406,7 @@ bool Run(char* line) {
     const char* a = strtok(nullptr, " ");
     const char* b = strtok(nullptr, " ");
     LRESULT value = 0;
-    if (strcmp(verb, "item") == 0) return Reply("OK %lx", (unsigned long)(uintptr_t)control), true;
+    if (strcmp(verb, "item") == 0) return Reply("OK %s", HandleText(control).c_str()), true;
     if (strcmp(verb, "enabled") == 0) return Reply("OK %d", IsWindowEnabled(control) ? 1 : 0), true;
     if (strcmp(verb, "visible") == 0) return Reply("OK %d", IsWindowVisible(control) ? 1 : 0), true;
     if (strcmp(verb, "text") == 0) return ReplyText(control), true;
