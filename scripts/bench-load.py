@@ -23,10 +23,11 @@ TICK_S = 0.020
 
 def one_run(number):
     from krtrig import Rig, wait_until
-    from test_quillon_load import CHOOSE_BUTTON, START_BUTTON, choose_program, hex_program, start_loader
+    from faultkit import choose_program, start_quillon
+    from test_quillon_load import CHOOSE_BUTTON, START_BUTTON, hex_program
 
     with Rig(f"bench-load-{number}") as rig:
-        proc, win, sim, capture = start_loader(rig)
+        sim, proc, win, capture = start_quillon(rig)
         program = hex_program(IMAGE)
         (rig.run_dir / "BENCH.HEX").write_bytes(program)
         choose_program(rig, win, "BENCH.HEX")

@@ -7,8 +7,8 @@ import time
 from pathlib import Path
 
 import krtrig
-from krtrig import (FILE_DIALOG_NAME, QUILLON, QUILLON_CAPTION, VANTREL, VANTREL_CAPTION, quillon_settings,
-                   vantrel_settings, wait_until, windows_exe)
+from krtrig import (FILE_DIALOG_FOLDER, FILE_DIALOG_NAME, QUILLON, QUILLON_CAPTION, VANTREL, VANTREL_CAPTION,
+                   quillon_settings, vantrel_settings, wait_until, windows_exe)
 
 READ_BUTTON, CFG_PORT_BUTTON, PARAM_LIST = VANTREL.IDC_READ_BUTTON, VANTREL.IDC_PORT_BUTTON, VANTREL.IDC_PARAM_LIST
 CHOOSE_BUTTON, START_BUTTON, PROGRESS = QUILLON.IDC_CHOOSE_BUTTON, QUILLON.IDC_START_BUTTON, QUILLON.IDC_PROGRESS
@@ -67,10 +67,16 @@ def full_read(win, timeout=60):
     win.wait_status(0, FINISHED, timeout)
 
 
-def start_quillon(rig, sim_args=(), speed_index=5):
+def start_quillon(rig, sim_args=(), speed_index=5, settings=True):
+    """Quillon with the simulator's loader side on COM3 (started before the program opens the port,
+    so that its stall of the line works). `settings`: True for COM3 at SpeedTable[speed_index],
+    bytes for that settings file, None for none."""
     link = rig.work / "com3"
     rig.map_com(3, link)
-    (rig.run_dir / "Quillon.i").write_bytes(quillon_settings(0, speed_index, 0, [3]))
+    if settings is True:
+        settings = quillon_settings(0, speed_index, 0, [3])
+    if settings is not None:
+        (rig.run_dir / "Quillon.i").write_bytes(settings)
     capture = rig.work / "capture.bin"
     sim = rig.simulator(link, 9600, ["--mode", "loader", "--capture", str(capture)] + list(sim_args))
     rig.start()
@@ -79,12 +85,16 @@ def start_quillon(rig, sim_args=(), speed_index=5):
     return sim, proc, win, capture
 
 
-def choose_program(rig, win, name):
+def choose_program(rig, win, name, folder=None):
+    """The choose button, then the file-open dialog as a user works it: a folder name typed and
+    Enter to browse into it, if given, then the file name typed into the same field and Enter."""
     win.click(CHOOSE_BUTTON)
-    owner = format(win.hwnd, "x")
-    dialog = wait_until(lambda: int(rig.probe.call("popup", owner), 16), 30, "the file-open dialog")
-    box = krtrig.Window(rig.probe, dialog, "file-open dialog")
-    rig.probe.call("settext", format(dialog, "x"), FILE_DIALOG_NAME, name.encode("cp1251").hex())
+    box = rig.popup(win, "the file-open dialog")
+    if folder is not None:
+        box.set_text(FILE_DIALOG_NAME, folder)
+        box.key("enter")
+        wait_until(lambda: box.text(FILE_DIALOG_FOLDER) == folder, 30, f"the dialog to show folder {folder}")
+    box.set_text(FILE_DIALOG_NAME, name)
     box.key("enter")
     box.wait_gone(30)
 
@@ -169,12 +179,6 @@ class Combo:
         index = [t.strip() for t in self.texts()].index(text)
         self._call("cbselect", index)
         return index
-
-
-def popup(rig, win, what):
-    owner = format(win.hwnd, "x")
-    hwnd = wait_until(lambda: int(rig.probe.call("popup", owner), 16), 30, what)
-    return krtrig.Window(rig.probe, hwnd, what)
 
 
 class FrameListener:

@@ -7,7 +7,7 @@ import unittest
 
 import krtrig
 from faultkit import (CFG_PORT_BUTTON, FINISHED, LOAD_DONE, NO_LINK, PARAM_LIST, PROGRESS, START_BUTTON,
-                      Combo, choose_program, popup, program_bytes, received, start_quillon, start_vantrel,
+                      Combo, choose_program, program_bytes, received, start_quillon, start_vantrel,
                       timed_probe)
 from krtrig import IDOK, QUILLON, Rig, SELECTCOM, VANTREL_CAPTION, wait_until, windows_exe
 
@@ -79,7 +79,7 @@ class Unplug(unittest.TestCase):
 
             sim.command("replug")
             win.click(LOADER_PORT_BUTTON)
-            dialog = popup(rig, win, "port dialog")
+            dialog = rig.popup(win, "port dialog")
             Combo(dialog, LOADER_PORT_LIST).choose_text("COM03")
             Combo(dialog, LOADER_SPEED_LIST).choose_text("9600")
             dialog.click(LOADER_APPLY)

@@ -2,20 +2,18 @@
 chosen through the real file-open dialog and loaded with its progress, a restart requested by the
 adapter in the middle of a load, and closing the window while a load runs."""
 
-import struct
 import unittest
 
 import krtrig
-from krtrig import (FILE_DIALOG_FOLDER, FILE_DIALOG_NAME, IDC_STATIC, IDOK, QUILLON, QUILLON_RECORD, Rig,
-                   SELECTCOM, quillon_settings, read_settings, wait_until, windows_exe)
+from faultkit import choose_program, received, start_quillon
+from krtrig import (IDC_STATIC, IDOK, QUILLON, QUILLON_CAPTION, QUILLON_RECORD, Rig, SELECTCOM,
+                   quillon_settings, read_settings, wait_until, windows_exe)
 
-CAPTION = "Загрузчик 42"
 EXIT_BUTTON, CHOOSE_BUTTON, START_BUTTON, PORT_BUTTON = (IDOK, QUILLON.IDC_CHOOSE_BUTTON, QUILLON.IDC_START_BUTTON,
                                                          QUILLON.IDC_PORT_BUTTON)
 PROGRESS, LABEL = QUILLON.IDC_PROGRESS, IDC_STATIC
 SPEED_LIST = SELECTCOM.IDC_SELECTCOM_LOADER_SPEED
 SETTINGS = "Quillon.i"
-COM3_AT_9600 = quillon_settings(0, 5, 0, [3])
 
 
 def hex_program(size):
@@ -33,42 +31,8 @@ def hex_program(size):
     return text
 
 
-def choose_program(rig, win, name, folder=None):
-    """Button 1001, then the file-open dialog as a user works it: a folder name typed and Enter to
-    browse into it, if given, then the file name typed into the same field and Enter."""
-    win.click(CHOOSE_BUTTON)
-    owner = format(win.hwnd, "x")
-    dialog = wait_until(lambda: int(rig.probe.call("popup", owner), 16), 30, "the file-open dialog")
-    box = krtrig.Window(rig.probe, dialog, "file-open dialog")
-    if folder is not None:
-        rig.probe.call("settext", format(dialog, "x"), FILE_DIALOG_NAME, folder.encode("cp1251").hex())
-        box.key("enter")
-        wait_until(lambda: box.text(FILE_DIALOG_FOLDER) == folder, 30, f"the dialog to show folder {folder}")
-    rig.probe.call("settext", format(dialog, "x"), FILE_DIALOG_NAME, name.encode("cp1251").hex())
-    box.key("enter")
-    box.wait_gone(30)
-
-
-def start_loader(rig, settings=COM3_AT_9600, sim_args=(), sim_speed=9600):
-    """Maps COM3 to the simulator in loader mode (started before the program opens the port, so
-    that its stall of the line works) and starts Quillon in the run directory."""
-    rig.map_com(3, rig.work / "com3")
-    if settings is not None:
-        (rig.run_dir / SETTINGS).write_bytes(settings)
-    capture = rig.work / "capture.bin"
-    sim = rig.simulator(rig.work / "com3", sim_speed, ["--mode", "loader", "--capture", str(capture)] + list(sim_args))
-    rig.start()
-    proc = rig.launch(windows_exe("loader/Quillon.exe"))
-    win = rig.wait_window(CAPTION)
-    return proc, win, sim, capture
-
-
 def tooltip(rig, win, control):
     return bytes.fromhex(rig.probe.call("tiptext", format(win.hwnd, "x"), control)).decode("cp1251")
-
-
-def received(capture):
-    return capture.read_bytes() if capture.exists() else b""
 
 
 class QuillonFirstStart(unittest.TestCase):
@@ -76,7 +40,7 @@ class QuillonFirstStart(unittest.TestCase):
         with Rig("quillon-first") as rig:
             rig.start()
             proc = rig.launch(windows_exe("loader/Quillon.exe"))
-            win = rig.wait_window(CAPTION)
+            win = rig.wait_window(QUILLON_CAPTION)
 
             self.assertEqual(win.status_parts(), 2)
             # No settings file: port position 0 of an empty table is port 0, which opens nothing
@@ -121,7 +85,7 @@ class QuillonFirstStart(unittest.TestCase):
 class QuillonLoad(unittest.TestCase):
     def test_a_thousand_byte_program_is_sent_whole_with_its_progress(self):
         with Rig("quillon-load") as rig:
-            proc, win, sim, capture = start_loader(rig)
+            sim, proc, win, capture = start_quillon(rig)
             self.assertEqual(win.wait_status(1, " COM3,8,n,9600b ", 20), " COM3,8,n,9600b ")
             program = hex_program(1000)
             (rig.run_dir / "progs").mkdir()
@@ -176,7 +140,7 @@ class QuillonLoad(unittest.TestCase):
         with Rig("quillon-restart") as rig:
             # The simulator answers 'R' once it has 400 bytes, holding the line with XOFF so that
             # the loader's next write is still going out when the 'R' arrives.
-            proc, win, sim, capture = start_loader(rig, sim_args=["--ixon", "--r-after", "400"])
+            sim, proc, win, capture = start_quillon(rig, sim_args=["--ixon", "--r-after", "400"])
             program = hex_program(1000)
             (rig.run_dir / "KRT42PRG.HEX").write_bytes(program)
             choose_program(rig, win, "KRT42PRG.HEX")
@@ -201,7 +165,7 @@ class QuillonLoad(unittest.TestCase):
 
     def test_the_load_goes_on_behind_the_port_dialog_and_the_system_menu(self):
         with Rig("quillon-modal") as rig:
-            proc, win, sim, capture = start_loader(rig)
+            sim, proc, win, capture = start_quillon(rig)
             program = hex_program(3000)
             (rig.run_dir / "BIG.HEX").write_bytes(program)
             choose_program(rig, win, "BIG.HEX")
@@ -209,9 +173,7 @@ class QuillonLoad(unittest.TestCase):
             wait_until(lambda: len(received(capture)) > 100, 30, "the load to be under way")
 
             win.click(PORT_BUTTON)
-            owner = format(win.hwnd, "x")
-            dialog = krtrig.Window(rig.probe, wait_until(lambda: int(rig.probe.call("popup", owner), 16), 30,
-                                                         "the port dialog"), "port dialog")
+            dialog = rig.popup(win, "the port dialog")
             # It opens on the window's choice: 9600 bit/s is position 5 of the speed list.
             self.assertEqual(int(rig.probe.call("cbsel", format(dialog.hwnd, "x"), SPEED_LIST)), 5)
             # The main window's timer and notifications keep the load going while the dialog runs.
@@ -237,7 +199,7 @@ class QuillonLoad(unittest.TestCase):
 
     def test_a_line_that_goes_dead_during_a_load_neither_hangs_nor_crashes_the_program(self):
         with Rig("quillon-unplug") as rig:
-            proc, win, sim, capture = start_loader(rig)
+            sim, proc, win, capture = start_quillon(rig)
             program = hex_program(1200)
             (rig.run_dir / "BIG.HEX").write_bytes(program)
             choose_program(rig, win, "BIG.HEX")
@@ -260,7 +222,7 @@ class QuillonLoad(unittest.TestCase):
     def test_closing_the_window_during_a_load_ends_it_silently_and_keeps_the_settings(self):
         with Rig("quillon-close") as rig:
             settings = quillon_settings(1, 5, 0x5A5A1234, [7, 3])
-            proc, win, sim, capture = start_loader(rig, settings)
+            sim, proc, win, capture = start_quillon(rig, settings=settings)
             program = hex_program(3000)
             (rig.run_dir / "BIG.HEX").write_bytes(program)
             choose_program(rig, win, "BIG.HEX")

@@ -5,8 +5,8 @@ import unittest
 
 import krtrig
 from krtrig import Rig, wait_until
-from test_quillon_load import CHOOSE_BUTTON, LABEL, PROGRESS, START_BUTTON, choose_program, hex_program, received, \
-    start_loader
+from faultkit import choose_program, received, start_quillon
+from test_quillon_load import CHOOSE_BUTTON, LABEL, PROGRESS, START_BUTTON, hex_program
 
 IMAGE_LIMIT = 32768
 
@@ -14,7 +14,7 @@ IMAGE_LIMIT = 32768
 class QuillonLongLoad(unittest.TestCase):
     def test_a_40000_byte_file_sends_exactly_its_first_32768_bytes(self):
         with Rig("quillon-long") as rig:
-            proc, win, sim, capture = start_loader(rig)
+            sim, proc, win, capture = start_quillon(rig)
             program = hex_program(40000)
             (rig.run_dir / "LONG.HEX").write_bytes(program)
             choose_program(rig, win, "LONG.HEX")

@@ -100,6 +100,9 @@ class Window:
     def text(self, control=None):
         return _text(self.probe.call("text", self._h(), self._id(control)))
 
+    def set_text(self, control, text):
+        self.probe.call("settext", self._h(), control, text.encode("cp1251").hex())
+
     def status(self, part):
         return _text(self.probe.call("sbtext", self._h(), part))
 

@@ -124,7 +124,8 @@ bool Send(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* resu
 // Window handles in full: a 64-bit program's handles do not fit an unsigned long.
 std::string HandleText(HWND window) {
     char text[32];
-    std::snprintf(text, sizeof text, "%llx", static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(window)));
+    std::snprintf(text, sizeof text, "%llx",
+                  static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(window)));
     return text;
 }
 
