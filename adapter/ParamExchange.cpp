@@ -271,8 +271,9 @@ int AdapterLink::OnWriteReply(int pos) {
         return 0;
     }
 
-    // A refusal comes as HT HT text FF: the text stands in the item's second field.
-    ++p;
+    // The text is the item's value (HT text FF). Some replies carry an empty value first
+    // (HT HT text FF): the extra HT is stepped over, but never a letter of the text.
+    if (frame.At(p) == HT) ++p;
     char text[kFieldRoom];
     frame.TakeText(p, text, kFieldRoom);
     if (!inTable) return 1;

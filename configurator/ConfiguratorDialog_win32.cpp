@@ -157,6 +157,13 @@ bool ConfiguratorDialog::OnSysCommand(WPARAM command, LPARAM lParam) {
 }
 
 bool ConfiguratorDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
+    // Link messages are normally consumed in pre-translation. A modal loop that is not ours (the
+    // system menu's, a window move or size, a message box, a control's mouse tracking) dispatches
+    // them straight here; dropping one would stall the search or leave RxPending set for good.
+    if (link_.HandleLinkMessage(message)) {
+        result = 0;
+        return true;
+    }
     // The buttons are owner-drawn: the platform asks this window to draw them.
     if (message == WM_DRAWITEM && krt::ImageButton::HandleDrawItem(lParam)) {
         result = TRUE;

@@ -13,7 +13,10 @@ int32_t SpeedAt(int32_t speedIndex) {
 
 uint16_t PortAt(const int32_t* portTable, int32_t portIndex) {
     if (portIndex < 0 || portIndex >= LOADER_PORT_TABLE_SIZE) return 0;
-    return static_cast<uint16_t>(portTable[portIndex]);
+    // A number that does not fit the open block's field must not wrap onto a real port (65539
+    // would open COM3): it opens nothing, as in the port dialog.
+    const int32_t port = portTable[portIndex];
+    return port > 0 && port <= 0xFFFF ? static_cast<uint16_t>(port) : 0;
 }
 
 void ApplyLoaderSettings(const LoaderSettings& settings, int32_t* portTable) {
@@ -46,7 +49,9 @@ int OpenSelectedPort(LoaderHost& host, const int32_t* portTable, ComOpenBlock* b
                   static_cast<int>(block->speed));
     host.SetStatusText(1, text);
     if (result == 1) host.SetStatusText(1, " Порт занят");
-    if (result == 3) host.SetStatusText(1, " Нет подключения к COM-порту");
+    // Result 4 leaves no usable port (the driver could not make its stop event): said as in the
+    // port dialog, not left as the settings of a port that is open.
+    if (result == 3 || result == 4) host.SetStatusText(1, " Нет подключения к COM-порту");
     uint8_t lines = 3;  // DTR on, RTS on, break off
     int linesResult = 0;
     ComDriverCall(COM_SETLINES, &linesResult, &lines);

@@ -6,7 +6,7 @@ namespace loader {
 
 bool ProgramImage::Open(const char* path) {
     Close();
-    std::FILE* f = std::fopen(path, "rb");
+    std::FILE* f = OpenProgramFile(path);
     if (!f) return false;
     if (std::fseek(f, 0, SEEK_END) != 0) {
         std::fclose(f);

@@ -36,4 +36,9 @@ class ProgramImage {
 // An existence test of the kind the start button makes before anything else.
 bool FileExists(const char* path);
 
+// Opens the program file for reading as raw bytes, shared with nobody where the platform has
+// share modes, so that a file another program is still writing is refused instead of read half
+// written. Null when it cannot be opened.
+std::FILE* OpenProgramFile(const char* path);
+
 }  // namespace loader

@@ -105,9 +105,9 @@ void AdapterModel::SetRefusal(const std::string& oemText) {
     for (char c : oemText) refusal_ += static_cast<uint8_t>(c) < 0x20 ? '?' : c;
 }
 
-std::string AdapterModel::ReplyItem(const std::string& why) {
+std::string AdapterModel::ReplyItem(const std::string& why) const {
     if (why.empty()) return std::string{HT, FF};
-    return std::string{HT, HT} + why + FF;
+    return (refusalWithEmptyValue_ ? std::string{HT, HT} : std::string{HT}) + why + FF;
 }
 
 std::string AdapterModel::CheckValue(const std::string& value) const {

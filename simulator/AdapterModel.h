@@ -37,6 +37,9 @@ class AdapterModel {
 
     // Every write is refused with this OEM text while it is not empty.
     void SetRefusal(const std::string& oemText);
+    // How a refusal's item is laid out: HT text FF (the data syntax), or with an empty value
+    // first, HT HT text FF.
+    void SetRefusalWithEmptyValue(bool on) { refusalWithEmptyValue_ = on; }
     const std::string& Refusal() const { return refusal_; }
 
     // Element of a parameter, or nullptr when the adapter does not hold it.
@@ -49,11 +52,12 @@ class AdapterModel {
     Outcome WritePlain(const std::vector<std::vector<std::string>>& items);
     Outcome WriteArray(const std::vector<std::vector<std::string>>& items);
     // The reply item that accepts or refuses; why is empty to accept.
-    static std::string ReplyItem(const std::string& why);
+    std::string ReplyItem(const std::string& why) const;
     std::string CheckValue(const std::string& value) const;
 
     std::map<int, std::vector<Element>> params_;
     std::string refusal_;
+    bool refusalWithEmptyValue_ = false;
 };
 
 }  // namespace sim

@@ -79,6 +79,7 @@ std::string DescribeRequest(const RequestFrame& frame) {
 Engine::Engine(SimHost& host, const Options& options) : host_(host), opt_(options) {
     std::sort(opt_.rAfter.begin(), opt_.rAfter.end());
     model_.SetRefusal(opt_.refusal);
+    model_.SetRefusalWithEmptyValue(opt_.refusalEmptyValue);
 }
 
 void Engine::Queue(Bytes bytes, int64_t due) {
@@ -294,6 +295,10 @@ std::string Engine::Command(const std::string& rawLine, int64_t nowMs) {
         opt_.refusal = arg == "off" ? "" : Utf8ToCp866(arg);
         model_.SetRefusal(opt_.refusal);
         answer = "OK refuse " + arg;
+    } else if (cmd == "refuse-layout" && (arg == "plain" || arg == "empty-value")) {
+        opt_.refusalEmptyValue = arg == "empty-value";
+        model_.SetRefusalWithEmptyValue(opt_.refusalEmptyValue);
+        answer = "OK refuse-layout " + arg;
     } else if (cmd == "split" && ParseCount(arg, number)) {
         opt_.split = static_cast<int>(number);
         answer = "OK split " + std::to_string(number);

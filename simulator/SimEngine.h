@@ -19,7 +19,8 @@ struct Options {
     int speed = 9600;
     Mode mode = Mode::Configurator;
     bool silent = false;
-    std::string refusal;  // OEM text; empty = writes accepted
+    std::string refusal;             // OEM text; empty = writes accepted
+    bool refusalEmptyValue = false;  // refusals as HT HT text FF instead of HT text FF
     bool badCrc = false;
     int split = 0;             // answer pieces of this many bytes; 0 = whole
     int delayMs = 0;           // from the end of a request to the first byte of its answer

@@ -36,7 +36,8 @@ int64_t NowMs() {
 void Usage() {
     std::fprintf(stderr,
                  "usage: krt42sim --link PATH | --tty DEVICE [--speed BPS] [--log FILE]\n"
-                 "                [--mode configurator|loader] [--silent] [--refuse TEXT] [--bad-crc]\n"
+                 "                [--mode configurator|loader] [--silent] [--refuse TEXT]\n"
+                 "                [--refuse-layout plain|empty-value] [--bad-crc]\n"
                  "                [--split N] [--delay MS] [--capture FILE] [--r-after N[,N...]] [--ixon]\n");
 }
 
@@ -128,6 +129,9 @@ int main(int argc, char** argv) {
             opt.silent = true;
         } else if (a == "--refuse" && hasValue) {
             opt.refusal = sim::Utf8ToCp866(argv[++i]);
+        } else if (a == "--refuse-layout" && hasValue &&
+                   (std::string(argv[i + 1]) == "plain" || std::string(argv[i + 1]) == "empty-value")) {
+            opt.refusalEmptyValue = std::string(argv[++i]) == "empty-value";
         } else if (a == "--bad-crc") {
             opt.badCrc = true;
         } else if (a == "--split" && hasValue && ParseInt(argv[i + 1], n, 0)) {

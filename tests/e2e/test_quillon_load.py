@@ -219,6 +219,25 @@ class QuillonLoad(unittest.TestCase):
             self.assertEqual(rig.wait_exit(proc, 30), 0)
             self.assertEqual(read_settings(rig.run_dir / SETTINGS, QUILLON_RECORD)[0], 76)
 
+    def test_a_file_that_another_program_is_writing_is_not_loaded(self):
+        with Rig("quillon-held-file") as rig:
+            sim, proc, win, capture = start_quillon(rig)
+            program = hex_program(200)
+            (rig.run_dir / "HELD.HEX").write_bytes(program)
+            choose_program(rig, win, "HELD.HEX")
+            # The probe runs in the same folder: an editor that still has the file open for writing.
+            rig.probe.call("holdfile", "HELD.HEX".encode("cp1251").hex())
+            win.click(START_BUTTON)
+            win.wait_status(0, "Ошибка открытия файла.", 10)
+            rig.probe.call("releasefile")
+            win.click(START_BUTTON)
+            wait_until(lambda: win.text(PROGRESS) == "Загрузка программы закончена 100%", 30, "the end of the load")
+            # One start sequence only: the refused start sent nothing.
+            self.assertEqual(received(capture), b"++" + program)
+            win.close()
+            win.wait_gone()
+            rig.wait_exit(proc)
+
     def test_closing_the_window_during_a_load_ends_it_silently_and_keeps_the_settings(self):
         with Rig("quillon-close") as rig:
             settings = quillon_settings(1, 5, 0x5A5A1234, [7, 3])

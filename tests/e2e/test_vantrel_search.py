@@ -6,13 +6,16 @@ import time
 import unittest
 
 import krtrig
-from krtrig import (IDOK, Rig, VANTREL, VANTREL_RECORD, read_settings, vantrel_settings, wait_until,
+from krtrig import (IDOK, Rig, VANTREL, VANTREL_RECORD, handle, read_settings, vantrel_settings, wait_until,
                    windows_exe)
+from test_vantrel_table import COL_VALUE, FINISHED, ROWS, expected_rows
 
 READ_BUTTON, PORT_BUTTON, EXIT_BUTTON = VANTREL.IDC_READ_BUTTON, VANTREL.IDC_PORT_BUTTON, IDOK
 PARAM_LIST = VANTREL.IDC_PARAM_LIST
 PROBE_HEX = "10 01 10 1F 1D 10 02 09 30 09 30 30 33 0C 10 03 C5 15"
 SEARCH_SPEEDS = [1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200]
+SC_KEYMENU, SC_MOVE = 0xF100, 0xF010
+IN_FOREIGN_LOOP = 0x2 | 0x4  # GUI_INMOVESIZE | GUI_INMENUMODE
 
 
 def settings_for_com3(speed=4800):
@@ -113,6 +116,57 @@ class VantrelSearch(unittest.TestCase):
             win.close()
             win.wait_gone()
             rig.wait_exit(proc)
+
+
+
+class ForeignLoops(unittest.TestCase):
+    """Loops that are not the program's own (the system menu's, a window move) hand the link
+    messages straight to the window procedure: the search and a read must go on through them."""
+
+    def hold(self, rig, win, command, argument=0, seconds=3.0):
+        def flags():
+            return int(rig.probe.call("loopflags", handle(win.hwnd))) & IN_FOREIGN_LOOP
+
+        rig.probe.call("syscommand", handle(win.hwnd), hex(command), argument)
+        wait_until(flags, 10, "the foreign loop to run")
+        time.sleep(seconds)  # the user keeps the loop open this long
+        self.assertTrue(flags(), "the loop ended by itself")
+        for _ in range(5):  # a menu may take two Escapes: one for its popup, one for menu mode
+            if not flags():
+                break
+            win.key("escape")
+            time.sleep(0.3)
+        wait_until(lambda: not flags(), 10, "the foreign loop to end")
+
+    def test_search_and_reads_go_on_while_the_system_menu_or_a_move_runs(self):
+        with Rig("vantrel-foreign-loops") as rig:
+            link = rig.work / "com3"
+            rig.map_com(3, link)
+            sim = rig.simulator(link, speed=9600)
+            (rig.run_dir / "Vantrel.i").write_bytes(settings_for_com3())
+            rig.start()
+            proc = rig.launch(windows_exe("configurator/Vantrel.exe"))
+            win = rig.wait_window("Vantrel")
+            win.wait_status(1, "Поиск на скорости 1200", 20)
+            # The step at 1200 bit/s runs out behind the menu: its next message arrives there.
+            self.hold(rig, win, SC_KEYMENU, ord(" "))
+            win.wait_status(1, "Подключение на COM3 (9600)", 40)
+
+            # Slow answers, so that the read's messages fall inside the loops.
+            sim.command("delay 300")
+            for command, argument in ((SC_KEYMENU, ord(" ")), (SC_MOVE, 0)):
+                win.key("f5")
+                self.hold(rig, win, command, argument)
+                win.wait_status(0, FINISHED, 60)
+                win.wait_status(0, " ", 10)
+                want = expected_rows(sim)
+                self.assertEqual(sorted(want), list(range(ROWS)))
+                self.assertEqual([win.list_text(PARAM_LIST, r, COL_VALUE) for r in range(ROWS)],
+                                 [want[r][0] for r in range(ROWS)])
+
+            win.click(EXIT_BUTTON)
+            win.wait_gone()
+            self.assertEqual(rig.wait_exit(proc), 0)
 
 
 if __name__ == "__main__":

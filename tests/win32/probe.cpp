@@ -24,7 +24,10 @@
 //   popup HWND                  a shown dialog (#32770) owned by HWND, one it opened: OK hwnd (0: none)
 //   settext HWND ID HEX         WM_SETTEXT with those bytes (typing a name into a dialog's edit field)
 //   tiptext HWND ID             the text of the control's tool in the window's tooltip control: OK hex
-//   syscommand HWND CODE        posted WM_SYSCOMMAND (a system-menu item chosen)
+//   syscommand HWND CODE [ARG]  posted WM_SYSCOMMAND (a system-menu item chosen; SC_KEYMENU 32 opens the
+//   menu) holdfile PATHHEX / releasefile   hold a file open for writing (sharing read and write), as an
+//                               editor that is still writing it
+//   loopflags HWND              GUITHREADINFO flags of the window's thread (menu mode 4, move or size 2)
 //
 // ID "-" names the window itself. Messages that cross into the program are sent with a time-out, so a
 // program that hangs shows as "ERR timeout" instead of hanging the probe.
@@ -347,6 +350,8 @@ void ReplyToolText(HWND window, HWND control) {
     Reply("OK %s", Hex(text.data(), strlen(text.data())).c_str());
 }
 
+HANDLE heldFile = INVALID_HANDLE_VALUE;
+
 // Runs one command line; returns false on "quit".
 bool Run(char* line) {
     const char* verb = strtok(line, " ");
@@ -356,6 +361,21 @@ bool Run(char* line) {
         return Reply("OK %s", HandleText(GetForegroundWindow()).c_str()), true;
 
     const char* arg1 = strtok(nullptr, " ");
+    if (strcmp(verb, "holdfile") == 0) {
+        // Another program writing the file: opened for writing, sharing reading and writing.
+        std::string path;
+        if (!arg1 || !Unhex(arg1, &path)) return Reply("ERR path"), true;
+        if (heldFile != INVALID_HANDLE_VALUE) CloseHandle(heldFile);
+        heldFile = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (heldFile == INVALID_HANDLE_VALUE) return Reply("ERR open %lu", GetLastError()), true;
+        return Reply("OK"), true;
+    }
+    if (strcmp(verb, "releasefile") == 0) {
+        if (heldFile != INVALID_HANDLE_VALUE) CloseHandle(heldFile);
+        heldFile = INVALID_HANDLE_VALUE;
+        return Reply("OK"), true;
+    }
     if (strcmp(verb, "find") == 0) {
         std::string caption;
         if (arg1 && !Unhex(arg1, &caption)) return Reply("ERR caption"), true;
@@ -378,7 +398,16 @@ bool Run(char* line) {
         const char* code = strtok(nullptr, " ");
         if (!code) return Reply("ERR code"), true;
         WPARAM command = static_cast<WPARAM>(strtoul(code, nullptr, 0));
-        return Reply(PostMessageA(window, WM_SYSCOMMAND, command, 0) ? "OK" : "ERR post"), true;
+        const char* extra = strtok(nullptr, " ");
+        LPARAM argument = extra ? static_cast<LPARAM>(strtol(extra, nullptr, 0)) : 0;
+        return Reply(PostMessageA(window, WM_SYSCOMMAND, command, argument) ? "OK" : "ERR post"), true;
+    }
+    if (strcmp(verb, "loopflags") == 0) {
+        GUITHREADINFO info = {};
+        info.cbSize = sizeof info;
+        if (!GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info))
+            return Reply("ERR info"), true;
+        return Reply("OK %lu", static_cast<unsigned long>(info.flags)), true;
     }
     if (strcmp(verb, "close") == 0)
         return Reply(PostMessageA(window, WM_CLOSE, 0, 0) ? "OK" : "ERR post"), true;

@@ -161,9 +161,13 @@ TEST(WriteReply, EmptyReplyClearsTheMarkAndATextRefusalShowsIt) {
     EXPECT_EQ(rig.table->Mark(7), MARK_BLANK);
     EXPECT_STREQ(rig.table->Text(7, COL_VALUE), "0000000000");
 
+    // The refusal's text whole, whether it is the item's value or stands behind an empty value.
     rig.table->SetMark(3, MARK_PENDING);
-    rig.Receive(WireFrame(FN_WRITE_REPLY, "\t0\t099\t1\t1\x0C\t\t\x8D\xA5\xE2\x0C"));  // 866 "Нет"
+    rig.Receive(WireFrame(FN_WRITE_REPLY, "\t0\t099\t1\t1\x0C\t\x8D\xA5\xE2\x0C"));  // 866 "Нет"
     EXPECT_EQ(rig.table->Mark(3), MARK_ERROR);
+    EXPECT_STREQ(rig.table->Text(3, COL_VALUE), "\xCD\xE5\xF2");
+    rig.table->SetText(3, COL_VALUE, "");
+    rig.Receive(WireFrame(FN_WRITE_REPLY, "\t0\t099\t1\t1\x0C\t\t\x8D\xA5\xE2\x0C"));
     EXPECT_STREQ(rig.table->Text(3, COL_VALUE), "\xCD\xE5\xF2");
 
     rig.table->SetMark(0, MARK_PENDING);

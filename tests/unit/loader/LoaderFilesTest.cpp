@@ -150,6 +150,21 @@ TEST(LoaderStartupOpen, TextsAndLinesForEachOutcome) {
     api.FailOpen(3);
     EXPECT_EQ(loader::OpenSelectedPort(host, table, &block), 3);
     EXPECT_EQ(host.status[1].back(), " Нет подключения к COM-порту");
+
+    // A port without its stop event is no open port either.
+    SelectedPortIndex = 1;
+    api.RefuseStopEvent(true);
+    EXPECT_EQ(loader::OpenSelectedPort(host, table, &block), 4);
+    EXPECT_EQ(host.status[1].back(), " Нет подключения к COM-порту");
+    api.RefuseStopEvent(false);
+
+    // An entry outside 1..65535 opens nothing rather than its low 16 bits (65539 is not COM3).
+    const size_t opens = api.OpenCalls().size();
+    table[2] = 65539;
+    SelectedPortIndex = 2;
+    EXPECT_EQ(loader::OpenSelectedPort(host, table, &block), 0);
+    EXPECT_EQ(host.status[1].back(), " COM0,8,n,9600b ");
+    EXPECT_EQ(api.OpenCalls().size(), opens);
     ComDriverInstall(nullptr);
 }
 

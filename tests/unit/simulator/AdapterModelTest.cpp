@@ -124,8 +124,14 @@ TEST(SimulatedAdapter, RefusesWritesWithATextAndKeepsTheValue) {
     opt.refusal = sim::Utf8ToCp866(u8"Запрещено");
     sim::Engine e(host, opt);
     Feed(e, kWriteRow7);
-    // Empty first field, the text (866) in the second: what the configurator shows as the error.
-    EXPECT_EQ(Data(Drain(e)), "\t0\t052\t02\t1\x0C\t\t\x87\xA0\xAF\xE0\xA5\xE9\xA5\xAD\xAE\x0C");
+    // The text (866) is the item's value, as the data syntax lays an item out ...
+    const std::string text = "\x87\xA0\xAF\xE0\xA5\xE9\xA5\xAD\xAE";
+    EXPECT_EQ(Data(Drain(e)), "\t0\t052\t02\t1\x0C\t" + text + "\x0C");
+    // ... or, on request, behind an empty value.
+    EXPECT_EQ(e.Command("refuse-layout empty-value", 0), "OK refuse-layout empty-value");
+    Feed(e, kWriteRow7);
+    EXPECT_EQ(Data(Drain(e)), "\t0\t052\t02\t1\x0C\t\t" + text + "\x0C");
+    EXPECT_EQ(e.Command("refuse-layout plain", 0), "OK refuse-layout plain");
     Feed(e, sim::BuildFrame(0x0C, "\t0\t052\t2\t001\x0C"));
     EXPECT_EQ(Data(Drain(e)), "\t0\t052\t2\t001\x0C\t2\t\xE8\xE2\x0C");
 
@@ -136,11 +142,11 @@ TEST(SimulatedAdapter, RefusesWritesWithATextAndKeepsTheValue) {
               "OK refuse a\x10"
               "b");
     Feed(e, sim::BuildFrame(0x03, "\t0\t006\x0C\t1\x0C"));
-    EXPECT_EQ(Data(Drain(e)), "\t0\t006\x0C\t\ta?b\x0C");
+    EXPECT_EQ(Data(Drain(e)), "\t0\t006\x0C\ta?b\x0C");
 
     // Values the adapter could not send back whole are refused by the adapter itself.
     EXPECT_EQ(e.Command("refuse off", 0), "OK refuse off");
-    const std::string own = "\t\t" + sim::Utf8ToCp866(u8"Недопустимое значение") + "\x0C";
+    const std::string own = "\t" + sim::Utf8ToCp866(u8"Недопустимое значение") + "\x0C";
     Feed(e, sim::BuildFrame(0x03, "\t0\t006\x0C\t" + std::string(46, '9') + "\x0C"));
     EXPECT_EQ(Data(Drain(e)), "\t0\t006\x0C" + own);
     Feed(e, sim::BuildFrame(0x03,
