@@ -1,4 +1,4 @@
-#include "configurator/AboutDialog.h"
+#include "configurator/AboutDialog_win32.h"
 
 #include "configurator/resource.h"
 

@@ -1,6 +1,6 @@
 #include <memory>
 
-#include "configurator/ConfiguratorDialog.h"
+#include "configurator/ConfiguratorDialog_win32.h"
 #include "serial/ComDriver.h"
 #include "serial/SerialApi_win32.h"
 

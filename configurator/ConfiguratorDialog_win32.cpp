@@ -1,11 +1,11 @@
-#include "configurator/ConfiguratorDialog.h"
+#include "configurator/ConfiguratorDialog_win32.h"
 
-#include "configurator/AboutDialog.h"
+#include "configurator/AboutDialog_win32.h"
 #include "configurator/ConfiguratorSettings.h"
-#include "configurator/ParamEditDialog.h"
+#include "configurator/ParamEditDialog_win32.h"
 #include "configurator/resource.h"
-#include "framework/StatusBar.h"
-#include "portselect/SelectCOM.h"
+#include "framework/win32/StatusBar_win32.h"
+#include "portselect/SelectCOM_win32.h"
 #include "portselect/Selection.h"
 #include "serial/ComDriver.h"
 

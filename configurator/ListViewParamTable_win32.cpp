@@ -1,4 +1,4 @@
-#include "configurator/ListViewParamTable.h"
+#include "configurator/ListViewParamTable_win32.h"
 
 #include <cstring>
 

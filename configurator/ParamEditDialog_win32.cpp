@@ -1,4 +1,4 @@
-#include "configurator/ParamEditDialog.h"
+#include "configurator/ParamEditDialog_win32.h"
 
 #include <windowsx.h>
 

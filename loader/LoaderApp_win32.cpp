@@ -1,4 +1,4 @@
-#include "loader/LoaderDialog.h"
+#include "loader/LoaderDialog_win32.h"
 #include "serial/ComDriver.h"
 #include "serial/SerialApi_win32.h"
 

@@ -1,12 +1,12 @@
-#include "loader/LoaderDialog.h"
+#include "loader/LoaderDialog_win32.h"
 
 #include <commdlg.h>
 
-#include "framework/StatusBar.h"
+#include "framework/win32/StatusBar_win32.h"
 #include "loader/LoaderSettings.h"
 #include "loader/ProgramImage.h"
 #include "loader/resource.h"
-#include "portselect/SelectCOM.h"
+#include "portselect/SelectCOM_win32.h"
 #include "portselect/Selection.h"
 
 loader::LoaderDialog* MainDialog = nullptr;

@@ -9,7 +9,7 @@ add_executable(Quillon WIN32
   ${CMAKE_CURRENT_SOURCE_DIR}/LoaderDialog_win32.cpp
   ${quillon_rc})
 target_link_libraries(Quillon PRIVATE krt_loader krt_selectcom_win32 krt_portselect krt_serial krt_ui_win32
-                      krt_fw_gui krt_fw comdlg32 comctl32 gdi32 user32)
+                      krt_fw_win32 krt_fw comdlg32 comctl32 gdi32 user32)
 krt_target_defaults(Quillon)
 
 krt_add_pictures(Quillon ${quillon_rc}

@@ -3,5 +3,5 @@
 add_library(krt_selectcom_win32 STATIC
   ${CMAKE_CURRENT_LIST_DIR}/SelectCOM_win32.cpp
   ${CMAKE_CURRENT_LIST_DIR}/RegistryPortSource_win32.cpp)
-target_link_libraries(krt_selectcom_win32 PUBLIC krt_portselect krt_fw_gui krt_ui_win32 advapi32)
+target_link_libraries(krt_selectcom_win32 PUBLIC krt_portselect krt_fw_win32 krt_ui_win32 advapi32)
 krt_target_defaults(krt_selectcom_win32)

@@ -1,4 +1,4 @@
-#include "portselect/RegistryPortSource.h"
+#include "portselect/RegistryPortSource_win32.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,10 +1,10 @@
-#include "portselect/SelectCOM.h"
+#include "portselect/SelectCOM_win32.h"
 
 #include <iterator>
 #include <utility>
 
-#include "framework/StatusBar.h"
-#include "portselect/RegistryPortSource.h"
+#include "framework/win32/StatusBar_win32.h"
+#include "portselect/RegistryPortSource_win32.h"
 
 namespace portselect {
 

@@ -1,4 +1,4 @@
-#include "ui/ImageButton.h"
+#include "ui/ImageButton_win32.h"
 
 #include <vector>
 

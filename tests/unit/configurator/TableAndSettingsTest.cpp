@@ -9,9 +9,9 @@
 #include "configurator/ConfiguratorSettings.h"
 #include "configurator/ParameterTable.h"
 #include "portselect/Selection.h"
-#include "tests/unit/configurator/LinkRig.h"
+#include "tests/unit/adapter/LinkRig.h"
 
-namespace configurator_test {
+namespace adapter_test {
 namespace {
 
 using namespace adapter;
@@ -224,4 +224,4 @@ TEST_F(SettingsFile, ProgramSettingsRoundTripThroughTheLink) {
 }
 
 }  // namespace
-}  // namespace configurator_test
+}  // namespace adapter_test
