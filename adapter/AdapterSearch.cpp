@@ -1,32 +1,37 @@
-// The speed search for the adapter, the link timer and the link messages of the main window.
+#include "adapter/AdapterSearch.h"
+
 #include <cstdio>
 
-#include "adapter/AdapterLink.h"
-#include "portselect/Selection.h"
+#include "portselect/PortOpen.h"
 
 namespace adapter {
 
 namespace {
 
-// One step of the search: the message that starts it and what it sets.
+// One step of the search: the message that starts it and what it sets. The speed is
+// SpeedTable's at speedIndex.
 struct SearchStep {
     uint32_t message;
     int32_t ticks;
-    LinkState state;
-    int32_t speed;
+    LinkPhase state;
     int32_t speedIndex;
     const char* text;
 };
 
 const SearchStep kSearchSteps[] = {
-    {CM_SEARCH_2400, 75, Search2400, 2400, 3, "Поиск на скорости 2400"},
-    {CM_SEARCH_4800, 75, Search4800, 4800, 4, "Поиск на скорости 4800"},
-    {CM_SEARCH_9600, 50, Search9600, 9600, 5, "Поиск на скорости 9600"},
-    {CM_SEARCH_19200, 50, Search19200, 19200, 6, "Поиск на скорости 19200"},
-    {CM_SEARCH_38400, 50, Search38400, 38400, 7, "Поиск на скорости 38400"},
-    {CM_SEARCH_57600, 50, Search57600, 57600, 8, "Поиск на скорости 57600"},
-    {CM_SEARCH_115200, 50, Search115200, 115200, 9, "Поиск на скорости 115200"},
+    {CM_SEARCH_2400, 75, Search2400, 3, "Поиск на скорости 2400"},
+    {CM_SEARCH_4800, 75, Search4800, 4, "Поиск на скорости 4800"},
+    {CM_SEARCH_9600, 50, Search9600, 5, "Поиск на скорости 9600"},
+    {CM_SEARCH_19200, 50, Search19200, 6, "Поиск на скорости 19200"},
+    {CM_SEARCH_38400, 50, Search38400, 7, "Поиск на скорости 38400"},
+    {CM_SEARCH_57600, 50, Search57600, 8, "Поиск на скорости 57600"},
+    {CM_SEARCH_115200, 50, Search115200, 9, "Поиск на скорости 115200"},
 };
+
+constexpr int32_t kFirstSpeedIndex = 2;     // 1200 bit/s
+constexpr int32_t kFallbackSpeedIndex = 4;  // 4800 bit/s
+constexpr int32_t kFirstStepTicks = 100;
+constexpr uint16_t kFormat8N1 = 0;
 
 // The message posted when the countdown of a state runs out; 0 for none.
 uint32_t ExpiryMessage(int8_t state) {
@@ -58,55 +63,46 @@ uint32_t ExpiryMessage(int8_t state) {
 
 // The settings file may name any position; only one inside the table is looked up, anything
 // else counts as "no port" (port 0 opens nothing).
-int AdapterLink::CurrentPortNumber() const {
-    if (SelectedPortIndex < 0 || SelectedPortIndex >= PORT_TABLE_SIZE) return 0;
-    return PortTable[SelectedPortIndex];
+int AdapterSearch::CurrentPortNumber() const {
+    return portselect::PortAtPosition(s_.PortTable, selection_.SelectedPortIndex);
 }
 
-int AdapterLink::OpenPortAt(int speed) {
-    int result = 0;
-    ComDriverCall(COM_CLOSE, &result, nullptr);
-
-    int port = CurrentPortNumber();
-    // A number that does not fit the open block's field must not wrap onto a real port.
-    OpenParams.port = (port > 0 && port <= 0xFFFF) ? static_cast<uint16_t>(port) : 0;
-    OpenParams.speed = static_cast<uint32_t>(speed);
-    OpenParams.format = 0;
-    LineSpeed = speed;
-
-    result = 0;
-    ComDriverCall(COM_OPEN, &result, &OpenParams);
+serial::ComResult AdapterSearch::OpenPortAt(int speed) {
+    s_.LineSpeed = speed;
+    const serial::ComResult result =
+        portselect::OpenPortAtPosition(com_, s_.PortTable, selection_.SelectedPortIndex,
+                                       static_cast<uint32_t>(speed), kFormat8N1, s_.OpenParams);
     host_.SetStatusText(1, "Порт выбран");
-    if (result == 1) {
+    if (result == serial::COM_PORT_IN_USE) {
         host_.SetStatusText(1, "Порт занят");
-    } else if (result == 3) {
+    } else if (result == serial::COM_NOT_OPENED) {
         host_.SetStatusText(1, "Нет подключения к COM-порту");
     }
     return result;
 }
 
-void AdapterLink::StartAdapterSearch() {
-    OpenPortAt(1200);
-    SelectedSpeedIndex = 2;
-    SendDleFrame(PROBE_FRAME);
+void AdapterSearch::StartAdapterSearch() {
+    OpenPortAt(portselect::SpeedTable[kFirstSpeedIndex]);
+    selection_.SelectedSpeedIndex = kFirstSpeedIndex;
+    codec_.SendDleFrame(PROBE_FRAME);
     host_.SetStatusText(1, "Поиск на скорости 1200");
-    TimeoutState = Search1200;
-    TimeoutTicks = 100;
+    s_.TimeoutState = Search1200;
+    s_.TimeoutTicks = kFirstStepTicks;
 }
 
-void AdapterLink::OnLinkTimer() {
+void AdapterSearch::OnLinkTimer() {
     // A frame kept back while the previous write was going out leaves before anything else.
-    FlushDueFrames();
+    codec_.FlushDueFrames();
 
-    const int8_t state = TimeoutState;
+    const int8_t state = s_.TimeoutState;
     const uint32_t expiry = ExpiryMessage(state);
     if (expiry != 0 || state == DoneNotice) {
-        if (TimeoutTicks > 0) --TimeoutTicks;
+        if (s_.TimeoutTicks > 0) --s_.TimeoutTicks;
         // A countdown that is already out (or was never set) ends at this tick rather than
         // leaving the state stuck.
-        if (TimeoutTicks <= 0) {
-            TimeoutTicks = 0;
-            TimeoutState = Idle;
+        if (s_.TimeoutTicks <= 0) {
+            s_.TimeoutTicks = 0;
+            s_.TimeoutState = Idle;
             if (state == DoneNotice) {
                 host_.SetStatusText(0, " ");
             } else {
@@ -114,82 +110,74 @@ void AdapterLink::OnLinkTimer() {
             }
         }
     } else {
-        TimeoutState = Idle;
+        s_.TimeoutState = Idle;
     }
 
-    if (RxPending == 0) {
+    if (s_.RxPending == 0) {
         int count = 0;
-        ComDriverCall(COM_READ, &count, RxChunk);
-        RxCount = count > 0 ? count : 0;
-        if (RxCount != 0) {
-            RxPending = 1;
+        com_.ComDriverCall(serial::COM_READ, &count, s_.RxChunk);
+        s_.RxCount = count > 0 ? count : 0;
+        if (s_.RxCount != 0) {
+            s_.RxPending = 1;
             host_.PostLinkMessage(CM_RECEIVED);
         }
     }
 }
 
-bool AdapterLink::HandleLinkMessage(uint32_t message) {
+bool AdapterSearch::HandleLinkMessage(uint32_t message) {
     for (const SearchStep& step : kSearchSteps) {
         if (step.message != message) continue;
         host_.SetStatusText(1, "Адаптера нет...");
-        TimeoutTicks = step.ticks;
-        TimeoutState = step.state;
-        OpenPortAt(step.speed);
-        SelectedSpeedIndex = step.speedIndex;
-        SendDleFrame(PROBE_FRAME);
+        s_.TimeoutTicks = step.ticks;
+        s_.TimeoutState = step.state;
+        OpenPortAt(portselect::SpeedTable[step.speedIndex]);
+        selection_.SelectedSpeedIndex = step.speedIndex;
+        codec_.SendDleFrame(PROBE_FRAME);
         host_.SetStatusText(1, step.text);
         return true;
     }
 
     switch (message) {
         case CM_SEARCH_FAILED:
-            host_.EnableControl(IDC_READ_BUTTON, false);
-            host_.EnableControl(IDC_PORT_BUTTON, true);
+            host_.EnableReadButton(false);
+            host_.EnablePortButton(true);
             host_.SetStatusText(1, "Адаптера нет...");
-            TimeoutState = Idle;
+            s_.TimeoutState = Idle;
             // The port stays open at a middle speed with one more probe out: an adapter that
             // answers late is still taken as the connection. The reopen's own "Порт выбран"
             // would leave the user believing all is well; the verdict stays on show unless
             // the reopen itself failed, which is then the more useful news.
-            if (OpenPortAt(4800) == 0) host_.SetStatusText(1, "Адаптера нет...");
-            SelectedSpeedIndex = 4;
-            SendDleFrame(PROBE_FRAME);
+            if (OpenPortAt(portselect::SpeedTable[kFallbackSpeedIndex]) == serial::COM_OK) {
+                host_.SetStatusText(1, "Адаптера нет...");
+            }
+            selection_.SelectedSpeedIndex = kFallbackSpeedIndex;
+            codec_.SendDleFrame(PROBE_FRAME);
             return true;
 
         case CM_RECEIVED: {
-            if (ReceiveDleBytes() != 0) {
-                RxPending = 0;
+            if (codec_.ReceiveDleBytes() != 0) {
+                s_.RxPending = 0;
                 return true;
             }
-            TimeoutTicks = 0;
-            TimeoutState = Idle;
+            s_.TimeoutTicks = 0;
+            s_.TimeoutState = Idle;
             char text[64];
             std::snprintf(text, sizeof text, "Подключение на COM%d (%d)", CurrentPortNumber(),
-                          static_cast<int>(LineSpeed));
+                          static_cast<int>(s_.LineSpeed));
             host_.SetStatusText(1, text);
-            host_.EnableControl(IDC_READ_BUTTON, true);
-            host_.EnableControl(IDC_PORT_BUTTON, true);
-            if (ParamIndex >= 0 && ParamIndex <= 5) {
-                ++ParamIndex;
-                RequestParameter(ParamIndex);
-            } else {
-                ParamIndex = -1;
-            }
-            RxPending = 0;
+            host_.EnableReadButton(true);
+            host_.EnablePortButton(true);
+            exchange_.NextStep();
+            s_.RxPending = 0;
             return true;
         }
 
         case CM_NO_ANSWER:
             host_.SetStatusText(1, "Нет связи...");
-            TimeoutState = Idle;
-            TimeoutTicks = 0;
-            if (ParamIndex >= 0 && ParamIndex <= 5) {
-                ++ParamIndex;
-                RequestParameter(ParamIndex);
-            } else {
-                ParamIndex = -1;
-            }
-            RxPending = 0;
+            s_.TimeoutState = Idle;
+            s_.TimeoutTicks = 0;
+            exchange_.NextStep();
+            s_.RxPending = 0;
             return true;
 
         default:

@@ -28,7 +28,7 @@ void Oem866ToAnsi1251(char* text) {
     }
 }
 
-void LinkHost::OemToAnsi(char* text) {
+void LinkHost::ConvertOemText(char* text) {
     Oem866ToAnsi1251(text);
 }
 

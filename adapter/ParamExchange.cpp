@@ -1,30 +1,14 @@
-// The parameter read sequence, the answer handlers that fill the table, and the write request.
+#include "adapter/ParamExchange.h"
+
 #include <cstring>
 
-#include "adapter/AdapterLink.h"
+#include "adapter/Requests.h"
 
 namespace adapter {
 
 namespace {
 
-// The requests of the six read steps, up to their ETX, zero-terminated.
-const uint8_t kReadParam003[] = {0x10, 0x01, 0x10, 0x1F, 0x1D, 0x10, 0x02, 0x09, 0x30,
-                                 0x09, 0x30, 0x30, 0x33, 0x0C, 0x10, 0x03, 0x00};
-const uint8_t kReadParam006[] = {0x10, 0x01, 0x10, 0x1F, 0x1D, 0x10, 0x02, 0x09, 0x30,
-                                 0x09, 0x30, 0x30, 0x36, 0x0C, 0x10, 0x03, 0x00};
-const uint8_t kReadParam099[] = {0x10, 0x01, 0x10, 0x1F, 0x1D, 0x10, 0x02, 0x09, 0x30,
-                                 0x09, 0x30, 0x39, 0x39, 0x0C, 0x10, 0x03, 0x00};
-const uint8_t kReadArray099At1[] = {0x10, 0x01, 0x10, 0x1F, 0x0C, 0x10, 0x02, 0x09, 0x30, 0x09, 0x30, 0x39,
-                                    0x39, 0x09, 0x31, 0x09, 0x30, 0x30, 0x31, 0x0C, 0x10, 0x03, 0x00};
-const uint8_t kReadArray099At2[] = {0x10, 0x01, 0x10, 0x1F, 0x0C, 0x10, 0x02, 0x09, 0x30, 0x09, 0x30, 0x39,
-                                    0x39, 0x09, 0x32, 0x09, 0x30, 0x30, 0x31, 0x0C, 0x10, 0x03, 0x00};
-const uint8_t kReadArray052All[] = {0x10, 0x01, 0x10, 0x1F, 0x0C, 0x10, 0x02, 0x09, 0x30, 0x09, 0x30, 0x35,
-                                    0x32, 0x09, 0x30, 0x09, 0x30, 0x39, 0x39, 0x0C, 0x10, 0x03, 0x00};
-
-const uint8_t* const kReadSteps[] = {kReadParam003,    kReadParam006,    kReadParam099,
-                                     kReadArray099At1, kReadArray099At2, kReadArray052All};
-
-constexpr int kFinalStep = 6;
+constexpr int kFinalStep = READ_STEP_COUNT;
 constexpr int kAnswerTicks = 100;  // 2 s
 constexpr int kNoticeTicks = 150;  // 3 s
 
@@ -61,40 +45,14 @@ class FrameReader {
     int end_;
 };
 
-// Appends bytes to the write request; refuses anything that would not fit.
-class RequestBuilder {
-  public:
-    RequestBuilder(uint8_t* buffer, int room) : buffer_(buffer), room_(room) {}
-
-    void Put(uint8_t b) {
-        if (length_ < room_) {
-            buffer_[length_] = b;
-        } else {
-            overflow_ = true;
-        }
-        ++length_;
-    }
-    void Put(const char* text) {
-        for (; *text != '\0'; ++text) Put(static_cast<uint8_t>(*text));
-    }
-    bool Overflow() const { return overflow_; }
-    int Length() const { return length_; }
-
-  private:
-    uint8_t* buffer_;
-    int room_;
-    int length_ = 0;
-    bool overflow_ = false;
-};
-
 // Every answer opens with its data start, a status field (0 for an answer to take) and the
 // parameter number. Returns 0 with pos after the parameter field, or the handler's answer for a
 // frame that is not one to take: 2 without a data start, 3 for any other status.
-int ReadAnswerHead(const AdapterLink& link, int framePos, int& pos, int& parameter) {
-    pos = link.FindDataStart(framePos);
+int ReadAnswerHead(const FrameCodec& codec, int framePos, int& pos, int& parameter) {
+    pos = codec.FindDataStart(framePos);
     if (pos == 0) return 2;
-    if (link.ReadNumberField(pos) != 0) return 3;
-    parameter = link.ReadNumberField(pos);
+    if (codec.ReadNumberField(pos) != 0) return 3;
+    parameter = codec.ReadNumberField(pos);
     return 0;
 }
 
@@ -117,7 +75,7 @@ bool TakeItemPart(const FrameReader& frame, int& pos, char* text) {
 
 // A value that came in, shown unmarked.
 void ShowValue(LinkHost& host, ParamTable& table, int row, char* value) {
-    host.OemToAnsi(value);
+    host.ConvertOemText(value);
     table.SetMark(row, MARK_BLANK);
     table.SetText(row, COL_VALUE, value);
 }
@@ -125,57 +83,47 @@ void ShowValue(LinkHost& host, ParamTable& table, int row, char* value) {
 // Units beside the value, only when the answer has any: empty ones leave those shown before.
 void ShowUnits(LinkHost& host, ParamTable& table, int row, char* unit) {
     if (unit[0] == '\0') return;
-    host.OemToAnsi(unit);
+    host.ConvertOemText(unit);
     table.SetText(row, COL_UNITS, unit);
 }
 
 }  // namespace
 
-void AdapterLink::StartParameterRead() {
-    if (ParamIndex != -1) return;
-    ParamIndex = 0;
+void ParamExchange::StartParameterRead() {
+    if (s_.ParamIndex != -1) return;
+    s_.ParamIndex = 0;
     RequestParameter(0);
     host_.SetStatusText(0, "Получение параметров ...");
 }
 
-void AdapterLink::RequestParameter(int step) {
+void ParamExchange::RequestParameter(int step) {
     if (step == kFinalStep) {
         host_.SetStatusText(0, "Получение данных закончено ");
-        TimeoutTicks = kNoticeTicks;
-        ParamIndex = -1;
-        TimeoutState = DoneNotice;
+        s_.TimeoutTicks = kNoticeTicks;
+        s_.ParamIndex = -1;
+        s_.TimeoutState = DoneNotice;
         return;
     }
-    const uint8_t* request = (step >= 1 && step < kFinalStep) ? kReadSteps[step] : kReadSteps[0];
-    SendDleFrame(request);
-    TimeoutTicks = kAnswerTicks;
-    TimeoutState = AwaitAnswer;
+    uint8_t request[32];
+    BuildReadRequest(step, request, static_cast<int>(sizeof request));
+    codec_.SendDleFrame(request);
+    s_.TimeoutTicks = kAnswerTicks;
+    s_.TimeoutState = AwaitAnswer;
 }
 
-int AdapterLink::OnParamValue(int pos) {
-    const FrameReader frame(FrameBuffer, FramePos);
+int ParamExchange::OnParamValue(int pos) {
+    const FrameReader frame(s_.FrameBuffer, s_.FramePos);
     int p = 0;
     int parameter = 0;
-    if (const int refused = ReadAnswerHead(*this, pos, p, parameter)) return refused;
+    if (const int refused = ReadAnswerHead(codec_, pos, p, parameter)) return refused;
     p += 2;  // the FF that closes the head and the HT that opens the item
 
     char value[kFieldRoom];
     frame.TakeText(p, value, kFieldRoom);
 
-    int row;
-    switch (parameter) {
-        case 3:
-            row = 0;
-            break;
-        case 6:
-            row = 1;
-            break;
-        case 99:
-            row = 2;
-            break;
-        default:
-            return 1;
-    }
+    const ParamRows* rows = RowsOfParameter(parameter);
+    if (rows == nullptr || !rows->plainAnswer) return 1;
+    const int row = rows->firstRow;
     if (table_ == nullptr || row >= table_->RowCount()) return 1;
 
     ShowValue(host_, *table_, row, value);
@@ -191,27 +139,19 @@ int AdapterLink::OnParamValue(int pos) {
     return 0;
 }
 
-int AdapterLink::OnArrayValues(int pos) {
-    const FrameReader frame(FrameBuffer, FramePos);
+int ParamExchange::OnArrayValues(int pos) {
+    const FrameReader frame(s_.FrameBuffer, s_.FramePos);
     int p = 0;
     int parameter = 0;
-    if (const int refused = ReadAnswerHead(*this, pos, p, parameter)) return refused;
-    const int start = ReadNumberField(p);
-    const int count = ReadNumberField(p);
+    if (const int refused = ReadAnswerHead(codec_, pos, p, parameter)) return refused;
+    const int start = codec_.ReadNumberField(p);
+    const int count = codec_.ReadNumberField(p);
     if (start == EMPTY_FIELD || count == EMPTY_FIELD) return 1;
     ++p;  // the FF that closes the head
 
-    int base;
-    switch (parameter) {
-        case 52:
-            base = 5;
-            break;
-        case 99:
-            base = 2;
-            break;
-        default:
-            return 1;
-    }
+    const ParamRows* rows = RowsOfParameter(parameter);
+    if (rows == nullptr || !rows->indexed) return 1;
+    const int base = rows->firstRow;
 
     char value[kFieldRoom];
     char unit[kFieldRoom];
@@ -235,34 +175,19 @@ int AdapterLink::OnArrayValues(int pos) {
     return 0;
 }
 
-int AdapterLink::OnWriteReply(int pos) {
-    const FrameReader frame(FrameBuffer, FramePos);
+int ParamExchange::OnWriteReply(int pos) {
+    const FrameReader frame(s_.FrameBuffer, s_.FramePos);
     int p = 0;
     int parameter = 0;
-    if (const int refused = ReadAnswerHead(*this, pos, p, parameter)) return refused;
+    if (const int refused = ReadAnswerHead(codec_, pos, p, parameter)) return refused;
+    const ParamRows* rows = RowsOfParameter(parameter);
+    if (rows == nullptr) return 1;
     int start = 0;
-    if (parameter == 52 || parameter == 99) {
-        start = ReadNumberField(p);
-        ReadNumberField(p);  // the count says nothing about the row
+    if (rows->indexed) {
+        start = codec_.ReadNumberField(p);
+        codec_.ReadNumberField(p);  // the count says nothing about the row
     }
-
-    int64_t row;
-    switch (parameter) {
-        case 3:
-            row = 0;
-            break;
-        case 6:
-            row = 1;
-            break;
-        case 52:
-            row = static_cast<int64_t>(start) + 5;
-            break;
-        case 99:
-            row = static_cast<int64_t>(start) + 2;
-            break;
-        default:
-            return 1;
-    }
+    const int64_t row = static_cast<int64_t>(rows->firstRow) + (rows->indexed ? start : 0);
     const bool inTable = table_ != nullptr && row >= 0 && row < table_->RowCount();
 
     p += 2;  // the FF that closes the head and the HT that opens the item
@@ -277,13 +202,13 @@ int AdapterLink::OnWriteReply(int pos) {
     char text[kFieldRoom];
     frame.TakeText(p, text, kFieldRoom);
     if (!inTable) return 1;
-    host_.OemToAnsi(text);
+    host_.ConvertOemText(text);
     table_->SetMark(static_cast<int>(row), MARK_ERROR);
     table_->SetText(static_cast<int>(row), COL_VALUE, text);
     return 0;
 }
 
-bool AdapterLink::WriteParameter(int row) {
+bool ParamExchange::WriteParameter(int row) {
     if (table_ == nullptr || row < 0 || row >= table_->RowCount()) return false;
 
     // Sized for the largest frame that goes out whole, plus its terminating zero; a value that
@@ -291,55 +216,40 @@ bool AdapterLink::WriteParameter(int row) {
     // not enter.
     uint8_t request[SEND_FRAME_MAX + 1];
     char value[SEND_FRAME_MAX + 1];
-    RequestBuilder out(request, static_cast<int>(sizeof request));
-
-    const bool indexed = row >= 2;
-    out.Put(DLE);
-    out.Put(SOH);
-    out.Put(DLE);
-    out.Put(US);
-    out.Put(indexed ? FN_ARRAY_VALUES : FN_PARAM_VALUE);
-    out.Put(DLE);
-    out.Put(STX);
-    out.Put(HT);
-    out.Put("0");
-    out.Put(HT);
-    if (row == 0) {
-        out.Put("003");
-    } else if (row == 1) {
-        out.Put("006");
-    } else {
-        out.Put(row <= 4 ? "099" : "052");
-        out.Put(HT);
-        char index[3] = {};
-        table_->GetText(row, COL_INDEX, index, sizeof index);
-        out.Put(index);
-        out.Put(HT);
-        out.Put("1");
-    }
-    out.Put(FF);
-    out.Put(HT);
-
+    char index[3] = {};
+    const ParamRows& rows = *RowsOfRow(row);
+    if (rows.indexed) table_->GetText(row, COL_INDEX, index, sizeof index);
     const int valueLength = table_->GetText(row, COL_VALUE, value, sizeof value);
-    if (valueLength >= static_cast<int>(sizeof value)) {
+    if (valueLength >= static_cast<int>(sizeof value) ||
+        BuildWriteRequest(rows, index, value, request, static_cast<int>(sizeof request)) < 0) {
         table_->SetMark(row, MARK_ERROR);
         return false;
     }
-    out.Put(value);
-    out.Put(FF);
-    out.Put(DLE);
-    out.Put(ETX);
-    if (out.Overflow() || out.Length() > SEND_FRAME_MAX) {
-        table_->SetMark(row, MARK_ERROR);
-        return false;
-    }
-    out.Put(static_cast<uint8_t>(0));
-    if (SendDleFrame(request) != 0) {
+    if (codec_.SendDleFrame(request) != 0) {
         // The send queue is full: the value did not go out, and the row must not look sent.
         table_->SetMark(row, MARK_ERROR);
         return false;
     }
     return true;
+}
+
+void ParamExchange::CommitEdit(int row, bool accepted, const char* edited, const char* original) {
+    if (table_ == nullptr) return;
+    if (accepted) table_->SetMark(row, MARK_PENDING);
+    table_->SetText(row, COL_VALUE, accepted ? edited : original);
+    if (accepted) {
+        s_.ParamIndex = -1;
+        WriteParameter(row);
+    }
+}
+
+void ParamExchange::NextStep() {
+    if (s_.ParamIndex >= 0 && s_.ParamIndex <= kFinalStep - 1) {
+        ++s_.ParamIndex;
+        RequestParameter(s_.ParamIndex);
+    } else {
+        s_.ParamIndex = -1;
+    }
 }
 
 }  // namespace adapter

@@ -8,7 +8,7 @@ namespace configurator {
 
 bool ConfiguratorApp::InitInstance() {
     // The window holds the link's buffers, some tens of kilobytes: not on the stack.
-    auto dialog = std::make_unique<ConfiguratorDialog>();
+    auto dialog = std::make_unique<ConfiguratorDialog>(com_, selection_);
     RunMainDialog(*dialog);
     // The program ends with its window; the application's own message loop does not run.
     return false;
@@ -18,10 +18,7 @@ bool ConfiguratorApp::InitInstance() {
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     serial::Win32SerialApi api;
-    ComDriver driver(ComVariant::Configurator, api);
-    ComDriverInstall(&driver);
-    configurator::ConfiguratorApp app;
-    int code = app.Run();
-    ComDriverInstall(nullptr);
-    return code;
+    serial::ComDriver driver(serial::ComVariant::Configurator, api);
+    configurator::ConfiguratorApp app(driver);
+    return app.Run();
 }

@@ -4,12 +4,9 @@
 #include "configurator/ConfiguratorSettings.h"
 #include "configurator/ParamEditDialog_win32.h"
 #include "configurator/resource.h"
-#include "framework/win32/StatusBar_win32.h"
 #include "portselect/SelectCOM_win32.h"
 #include "portselect/Selection.h"
 #include "serial/ComDriver.h"
-
-configurator::ConfiguratorDialog* MainDialog = nullptr;
 
 namespace configurator {
 
@@ -24,15 +21,16 @@ const char kTimerRefused[] =
 
 }  // namespace
 
-ConfiguratorDialog::ConfiguratorDialog()
+ConfiguratorDialog::ConfiguratorDialog(serial::ComDriver& com, portselect::Selection& selection)
     : fw::Dialog(IDD_CONFIGURATOR_DIALOG),
       table_(ParamList),
-      link_(*this, &table_),
+      com_(com),
+      selection_(selection),
+      link_(*this, &table_, com, selection),
       AppIcon(::LoadIconA(fw::App::InstanceHandle(), MAKEINTRESOURCEA(IDR_MAINFRAME))) {}
 
 ConfiguratorDialog::~ConfiguratorDialog() {
     ToolTip.reset();
-    if (MainDialog == this) MainDialog = nullptr;
 }
 
 bool ConfiguratorDialog::OnInitDialog() {
@@ -41,17 +39,7 @@ bool ConfiguratorDialog::OnInitDialog() {
     AppendAboutItem(IDS_ABOUTBOX, IDM_ABOUTBOX);
     Send(WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(AppIcon));
 
-    MainDialog = this;
-
-    link_.RxPending = 0;
-    link_.DlePending = 0;
-    link_.FramePos = 0;
-    link_.TimeoutState = adapter::Idle;
-    link_.TimeoutTicks = 0;
-    link_.LineSpeed = 4800;
-
-    EnableItem(IDC_READ_BUTTON, false);
-    EnableItem(IDC_PORT_BUTTON, false);
+    link_.ResetForStart();
 
     ReadButton.SubclassDlgItem(hwnd_, IDC_READ_BUTTON);
     ReadButton.SetImage(IDI_READ);
@@ -66,23 +54,10 @@ bool ConfiguratorDialog::OnInitDialog() {
     int edges[2] = {2 * width / 3, width};
     StatusBar.SetParts(2, edges);
 
-    SelectedSpeedIndex = -1;
-    link_.RxCount = 0;
-    SelectedPortIndex = -1;
-    link_.ParamIndex = -1;
-    link_.TailStage = 0;
-
     ParamList.Attach(Item(IDC_PARAM_LIST));
     table_.Build(StateImages, IDB_ROW_MARKS);
 
-    ReadSettings(link_);
-
-    if (SelectedPortIndex == -1) {
-        SetStatusText(1, "Порт не выбран");
-        EnableItem(IDC_PORT_BUTTON, true);
-    } else {
-        link_.StartAdapterSearch();
-    }
+    StartFromSettings(link_, *this, selection_);
 
     if (!::SetTimer(hwnd_, adapter::LINK_TIMER_ID, LINK_TIMER_PERIOD_MS, nullptr)) {
         ::MessageBoxA(hwnd_, kTimerRefused, "Error", MB_OK | MB_ICONINFORMATION);
@@ -142,10 +117,9 @@ bool ConfiguratorDialog::OnTimer(UINT_PTR id) {
 
 void ConfiguratorDialog::OnDestroy() {
     fw::Dialog::OnDestroy();
-    int result = 0;
-    ComDriverCall(COM_CLOSE, &result, nullptr);
+    com_.Command(serial::COM_CLOSE, nullptr);
     ::KillTimer(hwnd_, adapter::LINK_TIMER_ID);
-    WriteSettings(link_);
+    WriteSettings(link_.state, selection_);
 }
 
 bool ConfiguratorDialog::OnPaint() {
@@ -165,7 +139,7 @@ bool ConfiguratorDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, L
         return true;
     }
     // The buttons are owner-drawn: the platform asks this window to draw them.
-    if (message == WM_DRAWITEM && krt::ImageButton::HandleDrawItem(lParam)) {
+    if (message == WM_DRAWITEM && ui::ImageButton::HandleDrawItem(lParam)) {
         result = TRUE;
         return true;
     }
@@ -195,23 +169,18 @@ void ConfiguratorDialog::EditSelectedValue() {
     editor.EditWidth = width2;
     editor.EditHeight = metrics.tmHeight;
     editor.EditText = table_.Text(row, adapter::COL_VALUE);
-    std::string value = editor.EditText;
+    const std::string original = editor.EditText;
 
-    bool accepted = editor.DoModal(nullptr) == IDOK;
-    if (accepted) {
-        table_.SetMark(row, adapter::MARK_PENDING);
-        value = editor.EditText;
-    }
-    table_.SetText(row, adapter::COL_VALUE, value.c_str());
-    if (accepted) {
-        link_.ParamIndex = -1;
-        link_.WriteParameter(row);
-    }
+    const bool accepted = editor.DoModal(nullptr) == IDOK;
+    link_.exchange.CommitEdit(row, accepted, editor.EditText.c_str(), original.c_str());
 }
 
 void ConfiguratorDialog::RunPortDialog() {
     // The dialog reopens the port and restarts the search itself; its result is not looked at.
-    portselect::ConfiguratorSelectCOM dialog(link_.PortTable, [this] { link_.StartAdapterSearch(); });
+    portselect::ConfiguratorSelectCOM dialog(
+        {com_, link_.state.PortTable, selection_},
+        [this](int part, const char* text) { SetStatusText(part, text); },
+        [this] { link_.StartAdapterSearch(); });
     dialog.DoModal(hwnd_);
 }
 
@@ -219,15 +188,19 @@ void ConfiguratorDialog::SetStatusText(int part, const char* text) {
     StatusBar.SetText(part, text);
 }
 
-void ConfiguratorDialog::EnableControl(int controlId, bool enable) {
-    EnableItem(controlId, enable);
+void ConfiguratorDialog::EnableReadButton(bool enable) {
+    EnableItem(IDC_READ_BUTTON, enable);
+}
+
+void ConfiguratorDialog::EnablePortButton(bool enable) {
+    EnableItem(IDC_PORT_BUTTON, enable);
 }
 
 void ConfiguratorDialog::PostLinkMessage(uint32_t message) {
     Post(message, 0, 0);
 }
 
-void ConfiguratorDialog::OemToAnsi(char* text) {
+void ConfiguratorDialog::ConvertOemText(char* text) {
     ::OemToCharA(text, text);
 }
 

@@ -1,5 +1,5 @@
-// Vantrel's main window: the three buttons, the parameter table, the status bar and the adapter
-// link that it drives with its timer and its posted link messages.
+// Vantrel's main window (ConfiguratorDialog): the three buttons, the parameter table, the status bar and the
+// adapter link that it drives with its timer and its posted link messages.
 #pragma once
 
 #include <memory>
@@ -11,28 +11,29 @@
 #include "framework/win32/Dialog_win32.h"
 #include "framework/win32/ImageList_win32.h"
 #include "framework/win32/ListView_win32.h"
+#include "framework/win32/StatusBar_win32.h"
 #include "framework/win32/ToolTip_win32.h"
+#include "portselect/Selection.h"
+#include "serial/ComDriver.h"
 #include "ui/ImageButton_win32.h"
-
-// <windows.h> renames OemToAnsi to OemToCharA; here it is the link host's own operation.
-#undef OemToAnsi
 
 namespace configurator {
 
 class ConfiguratorDialog : public fw::Dialog, public adapter::LinkHost {
   public:
-    ConfiguratorDialog();
+    ConfiguratorDialog(serial::ComDriver& com, portselect::Selection& selection);
     ~ConfiguratorDialog() override;
 
-    // The link state (ParamIndex, PortTable, LineSpeed, ...) and its entry points.
+    // The link (its state: ParamIndex, PortTable, LineSpeed, ...) and its entry points.
     adapter::AdapterLink& Link() { return link_; }
     ListViewParamTable& Table() { return table_; }
 
     // adapter::LinkHost
     void SetStatusText(int part, const char* text) override;
-    void EnableControl(int controlId, bool enable) override;
+    void EnableReadButton(bool enable) override;
+    void EnablePortButton(bool enable) override;
     void PostLinkMessage(uint32_t message) override;
-    void OemToAnsi(char* text) override;
+    void ConvertOemText(char* text) override;
 
     bool PreTranslateMessage(MSG& msg) override;
 
@@ -50,23 +51,31 @@ class ConfiguratorDialog : public fw::Dialog, public adapter::LinkHost {
     void EditSelectedValue();
     void RunPortDialog();
 
-    krt::ImageButton ReadButton;
-    krt::ImageButton PortButton;
-    krt::ImageButton ExitButton;
+    ui::ImageButton ReadButton;
+    ui::ImageButton PortButton;
+    ui::ImageButton ExitButton;
     fw::ImageList StateImages;
     fw::ListView ParamList;
+    fw::StatusBar StatusBar;
     ListViewParamTable table_;
+    serial::ComDriver& com_;
+    portselect::Selection& selection_;
     adapter::AdapterLink link_;
     std::unique_ptr<fw::ToolTip> ToolTip;
     HICON AppIcon;
 };
 
+// The application object: it owns the driver, the selection and the main window.
 class ConfiguratorApp : public fw::App {
+  public:
+    explicit ConfiguratorApp(serial::ComDriver& com) : com_(com) {}
+
   protected:
     bool InitInstance() override;
+
+  private:
+    serial::ComDriver& com_;
+    portselect::Selection selection_;
 };
 
 }  // namespace configurator
-
-// The running main window; set at the start of its initialisation.
-extern configurator::ConfiguratorDialog* MainDialog;

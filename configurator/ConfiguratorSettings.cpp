@@ -9,7 +9,7 @@ namespace configurator {
 
 namespace {
 
-constexpr int kFieldCount = 2 + adapter::PORT_TABLE_SIZE;
+constexpr int kFieldCount = 2 + portselect::PORT_TABLE_SIZE;
 
 int32_t* Field(ConfiguratorSettings& s, int i) {
     if (i == 0) return &s.SelectedPortIndex;
@@ -37,7 +37,7 @@ bool ReadSettingsFile(const char* path, ConfiguratorSettings& settings) {
 
     // Mended: a position outside the table would index past PortTable later; such a file names
     // no port we can use, so it counts as no choice at all.
-    if (settings.SelectedPortIndex < -1 || settings.SelectedPortIndex >= adapter::PORT_TABLE_SIZE) {
+    if (settings.SelectedPortIndex < -1 || settings.SelectedPortIndex >= portselect::PORT_TABLE_SIZE) {
         settings.SelectedPortIndex = -1;
     }
     return true;
@@ -59,23 +59,34 @@ bool WriteSettingsFile(const char* path, const ConfiguratorSettings& settings) {
     return written && closed;
 }
 
-void ReadSettings(adapter::AdapterLink& link, const char* path) {
+void ReadSettings(adapter::LinkState& link, portselect::Selection& selection, const char* path) {
     ConfiguratorSettings settings;
-    settings.SelectedPortIndex = SelectedPortIndex;
+    settings.SelectedPortIndex = selection.SelectedPortIndex;
     settings.LineSpeed = link.LineSpeed;
     std::memcpy(settings.PortTable, link.PortTable, sizeof settings.PortTable);
     if (!ReadSettingsFile(path, settings)) return;
-    SelectedPortIndex = settings.SelectedPortIndex;
+    selection.SelectedPortIndex = settings.SelectedPortIndex;
     link.LineSpeed = settings.LineSpeed;
     std::memcpy(link.PortTable, settings.PortTable, sizeof link.PortTable);
 }
 
-void WriteSettings(const adapter::AdapterLink& link, const char* path) {
+void WriteSettings(const adapter::LinkState& link, const portselect::Selection& selection, const char* path) {
     ConfiguratorSettings settings;
-    settings.SelectedPortIndex = SelectedPortIndex;
+    settings.SelectedPortIndex = selection.SelectedPortIndex;
     settings.LineSpeed = link.LineSpeed;
     std::memcpy(settings.PortTable, link.PortTable, sizeof settings.PortTable);
     WriteSettingsFile(path, settings);
+}
+
+void StartFromSettings(adapter::AdapterLink& link, adapter::LinkHost& host, portselect::Selection& selection,
+                       const char* path) {
+    ReadSettings(link.state, selection, path);
+    if (selection.SelectedPortIndex == -1) {
+        host.SetStatusText(1, "Порт не выбран");
+        host.EnablePortButton(true);
+    } else {
+        link.StartAdapterSearch();
+    }
 }
 
 }  // namespace configurator

@@ -1,6 +1,5 @@
-// A worker thread with its own message queue, in the manner of the classic framework's
-// worker-thread class: InitInstance, a message loop that offers each thread message to
-// PreTranslateMessage, ExitInstance. Objects are created through a RuntimeClass.
+// A worker thread with its own message queue: InitInstance, a message loop that offers each
+// thread message to PreTranslateMessage, ExitInstance. The serial driver's write worker is one.
 #pragma once
 
 #include <cstdint>
@@ -17,22 +16,12 @@ struct ThreadMessage {
     intptr_t lParam;
 };
 
-class WorkerThread;
-
-// Run-time class: a name and a factory, so a thread class can be created by its class object.
-struct RuntimeClass {
-    const char* className;
-    WorkerThread* (*createObject)();
-};
-
 class WorkerThread {
   public:
     WorkerThread();
     virtual ~WorkerThread();
     WorkerThread(const WorkerThread&) = delete;
     WorkerThread& operator=(const WorkerThread&) = delete;
-
-    virtual const RuntimeClass* GetRuntimeClass() const = 0;
 
     // Starts the thread at the given priority and returns once its message queue exists,
     // so that a message posted right after it is not lost. False when no thread was made.
@@ -66,13 +55,16 @@ class WorkerThread {
     bool endRequested_ = false;
 };
 
-// AfxBeginThread: creates an object of the class and starts it. Null when either step fails
-// (the object is then deleted).
-WorkerThread* BeginThread(const RuntimeClass* cls, int priority);
-
-// OutputDebugStringA on Windows; native builds hand the text to a hook that tests can set.
-void DebugOutput(const char* text);
-using DebugOutputHook = void (*)(const char* text);
-DebugOutputHook SetDebugOutputHook(DebugOutputHook hook);
+// Creates a thread object of the given class and starts it. Null when no thread was made (the
+// object is then deleted).
+template <class Thread>
+Thread* BeginThread(int priority) {
+    Thread* thread = new Thread;
+    if (!thread->CreateThread(priority)) {
+        delete thread;
+        return nullptr;
+    }
+    return thread;
+}
 
 }  // namespace fw

@@ -77,12 +77,6 @@ struct ThreadRunner {
     }
 };
 
-namespace {
-
-std::atomic<DebugOutputHook> g_debugHook{nullptr};
-
-}  // namespace
-
 WorkerThread::WorkerThread() = default;
 
 WorkerThread::~WorkerThread() {
@@ -210,15 +204,6 @@ void WorkerThread::Run() {
         pthread_detach(pthread_self());
         delete this;
     }
-}
-
-void DebugOutput(const char* text) {
-    DebugOutputHook hook = g_debugHook.load();
-    if (hook != nullptr) hook(text);
-}
-
-DebugOutputHook SetDebugOutputHook(DebugOutputHook hook) {
-    return g_debugHook.exchange(hook);
 }
 
 }  // namespace fw

@@ -1,6 +1,7 @@
 // Worker threads on Windows: a thread with the system's own message queue. The queue is made
 // (PeekMessage) before CreateThread returns, so a PostThreadMessage right after it is not lost.
 #include <windows.h>
+
 #include <process.h>
 
 // <windows.h> maps the name to PostThreadMessageA, which would rename the member here only.
@@ -33,12 +34,6 @@ struct ThreadRunner {
         return 0;
     }
 };
-
-namespace {
-
-std::atomic<DebugOutputHook> g_debugHook{nullptr};
-
-}  // namespace
 
 WorkerThread::WorkerThread() = default;
 
@@ -114,16 +109,6 @@ void WorkerThread::Run() {
     }
     ExitInstance();
     if (m_bAutoDelete) delete this;
-}
-
-void DebugOutput(const char* text) {
-    DebugOutputHook hook = g_debugHook.load();
-    if (hook != nullptr) hook(text);
-    OutputDebugStringA(text);
-}
-
-DebugOutputHook SetDebugOutputHook(DebugOutputHook hook) {
-    return g_debugHook.exchange(hook);
 }
 
 }  // namespace fw

@@ -5,8 +5,6 @@
 
 namespace loader {
 
-int32_t RestartCount = 0;
-
 namespace {
 
 constexpr uint8_t kPlus = 0x2B;
@@ -16,15 +14,20 @@ constexpr int kRestartSequence = 8;
 const char kStartTooltip[] = " Загрузка программы в KRT42 ";
 const char kStopTooltip[] = " Остановить загрузку ";
 
-int ChannelBusy() {
+}  // namespace
+
+LoadProcedure::LoadProcedure(LoaderHost& host, ProgramImage& image, serial::ComDriver& com)
+    : host_(host), image_(image), com_(com) {}
+
+int LoadProcedure::ChannelBusy() {
     int busy = 0;
-    ComDriverCall(COM_BUSY, &busy, nullptr);
+    com_.ComDriverCall(serial::COM_BUSY, &busy, nullptr);
     return busy;
 }
 
-}  // namespace
-
-LoadProcedure::LoadProcedure(LoaderHost& host, ProgramImage& image) : host_(host), image_(image) {}
+void LoadProcedure::Write() {
+    com_.Command(serial::COM_WRITE, &sendBlock);
+}
 
 void LoadProcedure::StartStop(const char* path) {
     // The existence test comes first in every state: pressing stop on a deleted file only
@@ -46,7 +49,7 @@ void LoadProcedure::StartStop(const char* path) {
         host_.SetBarPos(0);
         host_.SetStartTooltip(kStopTooltip);
         image_.ReadAndClose();
-        host_.SetStartIcon(ICON_STOP);
+        host_.ShowStopIcon(true);
         lastPercent = -1;
         state = Ready;
         return;
@@ -59,7 +62,7 @@ void LoadProcedure::StartStop(const char* path) {
     char text[64];
     std::snprintf(text, sizeof text, "Процесс загрузки %d%%", 0);
     host_.SetBarText(text);
-    host_.SetStartIcon(ICON_START);
+    host_.ShowStopIcon(false);
     host_.EnableChooseButton(true);
 }
 
@@ -69,8 +72,7 @@ void LoadProcedure::SendSequence(int length) {
     if (dueCount_ == 0 && ChannelBusy() == 0) {
         std::memset(sendBlock.data, kPlus, static_cast<size_t>(length));
         sendBlock.length = static_cast<uint16_t>(length);
-        int result = 0;
-        ComDriverCall(COM_WRITE, &result, &sendBlock);
+        Write();
         return;
     }
     if (dueCount_ < kDueMax) {
@@ -88,8 +90,7 @@ void LoadProcedure::Tick() {
             --dueCount_;
             std::memset(sendBlock.data, kPlus, static_cast<size_t>(length));
             sendBlock.length = static_cast<uint16_t>(length);
-            int result = 0;
-            ComDriverCall(COM_WRITE, &result, &sendBlock);
+            Write();
             return;
         }
     } else if (busy == 0 && state == Ready) {
@@ -100,7 +101,7 @@ void LoadProcedure::Tick() {
     if (state == Ready && rxPending == 0) {
         // Only reached while a write is still going out.
         int n = 0;
-        ComDriverCall(COM_READ, &n, rxChunk);
+        com_.ComDriverCall(serial::COM_READ, &n, rxChunk);
         if (n > 0) {
             rxCount = n > RX_COUNT_MAX ? RX_COUNT_MAX : n;
             rxPending = 1;
@@ -143,8 +144,7 @@ void LoadProcedure::OnSendBlock() {
     std::memcpy(sendBlock.data, image_.Data() + position, static_cast<size_t>(chunk));
     sendBlock.length = static_cast<uint16_t>(chunk);
     position += chunk;
-    int result = 0;
-    ComDriverCall(COM_WRITE, &result, &sendBlock);
+    Write();
 
     // The bar shows the share after this block, truncated.
     int barPercent = static_cast<int>(static_cast<double>(position) / total * 100.0);
@@ -165,7 +165,7 @@ void LoadProcedure::OnFinished() {
     char text[64];
     std::snprintf(text, sizeof text, "Загрузка программы закончена 100%%");
     host_.SetBarText(text);
-    host_.SetStartIcon(ICON_START);
+    host_.ShowStopIcon(false);
 }
 
 void LoadProcedure::OnReceived() {

@@ -24,12 +24,6 @@ enum : uint32_t {
 };
 
 constexpr unsigned LOAD_TIMER_ID = 18;
-constexpr int IDC_CHOOSE_BUTTON = 1001;
-constexpr int IDC_START_BUTTON = 1002;
-constexpr int IDC_PORT_BUTTON = 1003;
-constexpr int IDC_PROGRESS = 1000;
-constexpr int ICON_START = 130;
-constexpr int ICON_STOP = 137;
 constexpr int BLOCK_SIZE = 8;
 constexpr int RX_COUNT_MAX = 1023;
 constexpr uint8_t RESTART_BYTE = 'R';
@@ -44,13 +38,14 @@ class LoaderHost {
     virtual void SetStatusText(int pane, const char* text) = 0;
     virtual void EnableChooseButton(bool enable) = 0;
     virtual void SetStartTooltip(const char* text) = 0;
-    virtual void SetStartIcon(int iconId) = 0;
+    // The start button's picture: the stop sign while a load runs, else the start arrow.
+    virtual void ShowStopIcon(bool stop) = 0;
     virtual void PostLoaderMessage(uint32_t message) = 0;
 };
 
 class LoadProcedure {
   public:
-    LoadProcedure(LoaderHost& host, ProgramImage& image);
+    LoadProcedure(LoaderHost& host, ProgramImage& image, serial::ComDriver& com);
 
     // Command of the start/stop button, with the chosen path.
     void StartStop(const char* path);
@@ -70,10 +65,12 @@ class LoadProcedure {
     int32_t remaining = 0;
     int32_t position = 0;
     int32_t lastPercent = -1;
-    uint8_t rxChunk[COM_READ_BUFFER] = {};
+    uint8_t rxChunk[serial::COM_READ_BUFFER] = {};
     int32_t rxCount = 0;
     int32_t rxPending = 0;
-    ComWriteBlock<BLOCK_SIZE> sendBlock;
+    serial::ComWriteBlock<BLOCK_SIZE> sendBlock;
+    // Restarts since the window opened; never reset by a new load.
+    int32_t RestartCount = 0;
 
     // Start and restart sequences that fell due while a write was still going out; the first
     // tick that finds the channel free sends them, before any block.
@@ -82,16 +79,16 @@ class LoadProcedure {
   private:
     void SendSequence(int length);
     void Restart();
+    int ChannelBusy();
+    void Write();
 
     LoaderHost& host_;
     ProgramImage& image_;
+    serial::ComDriver& com_;
     static constexpr int kDueMax = RX_COUNT_MAX + 1;  // one start plus one restart per byte read
     uint8_t due_[kDueMax] = {};                       // lengths of the due sequences, oldest first
     int dueFirst_ = 0;
     int dueCount_ = 0;
 };
-
-// Restarts since the window opened; never reset by a new load.
-extern int32_t RestartCount;
 
 }  // namespace loader

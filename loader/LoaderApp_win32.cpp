@@ -4,10 +4,7 @@
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     serial::Win32SerialApi api;
-    ComDriver driver(ComVariant::Loader, api);
-    ComDriverInstall(&driver);
-    loader::LoaderApp app;
-    int code = app.Run();
-    ComDriverInstall(nullptr);
-    return code;
+    serial::ComDriver driver(serial::ComVariant::Loader, api);
+    loader::LoaderApp app(driver);
+    return app.Run();
 }

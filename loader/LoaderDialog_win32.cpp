@@ -2,14 +2,11 @@
 
 #include <commdlg.h>
 
-#include "framework/win32/StatusBar_win32.h"
 #include "loader/LoaderSettings.h"
 #include "loader/ProgramImage.h"
 #include "loader/resource.h"
 #include "portselect/SelectCOM_win32.h"
 #include "portselect/Selection.h"
-
-loader::LoaderDialog* MainDialog = nullptr;
 
 namespace loader {
 
@@ -27,9 +24,6 @@ const char kTimerRefused[] =
 const char kProgramFilter[] = "программа для KRT42 (*.HEX)|*.HEX||";
 const char kDefaultProgramName[] = "KRT42.HEX";
 
-// The program file's bytes, one image for the whole run.
-ProgramImage Image;
-
 class AboutDialog : public fw::Dialog {
   public:
     AboutDialog() : fw::Dialog(IDD_ABOUTBOX) {}
@@ -37,16 +31,17 @@ class AboutDialog : public fw::Dialog {
 
 }  // namespace
 
-LoaderDialog::LoaderDialog()
+LoaderDialog::LoaderDialog(serial::ComDriver& com, portselect::Selection& selection, ProgramImage& image)
     : fw::Dialog(IDD_LOADER_DIALOG),
       AppIcon(::LoadIconA(fw::App::InstanceHandle(), MAKEINTRESOURCEA(IDR_MAINFRAME))),
-      load_(*this, Image) {
+      com_(com),
+      selection_(selection),
+      load_(*this, image, com) {
     load_.blockSize = 0;
 }
 
 LoaderDialog::~LoaderDialog() {
     ToolTip.reset();
-    if (MainDialog == this) MainDialog = nullptr;
 }
 
 bool LoaderDialog::OnInitDialog() {
@@ -55,7 +50,6 @@ bool LoaderDialog::OnInitDialog() {
     AppendAboutItem(IDS_ABOUTBOX, IDM_ABOUTBOX);
     Send(WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(AppIcon));
 
-    MainDialog = this;
     load_.rxCount = 0;
 
     ChooseButton.SubclassDlgItem(hwnd_, IDC_CHOOSE_BUTTON);
@@ -71,7 +65,7 @@ bool LoaderDialog::OnInitDialog() {
     Label.Attach(Item(-1));
 
     load_.blockSize = BLOCK_SIZE;
-    RestartCount = 0;
+    load_.RestartCount = 0;
 
     StatusBar.Create(hwnd_, IDC_STATUS_BAR);
     RECT client = ClientRect();
@@ -81,7 +75,7 @@ bool LoaderDialog::OnInitDialog() {
 
     load_.rxPending = 0;
     load_.state = Idle;
-    SelectedSpeedIndex = DEFAULT_SPEED_INDEX;
+    selection_.SelectedSpeedIndex = DEFAULT_SPEED_INDEX;
 
     if (!::SetTimer(hwnd_, LOAD_TIMER_ID, LOAD_TIMER_PERIOD_MS, nullptr)) {
         ::MessageBoxA(hwnd_, kTimerRefused, "Error", MB_OK | MB_ICONINFORMATION);
@@ -90,10 +84,10 @@ bool LoaderDialog::OnInitDialog() {
     // Missing fields keep the loader's defaults: port position 0, 19200 bit/s.
     LoaderSettings settings;
     ReadLoaderSettings(LOADER_SETTINGS_FILE, &settings);
-    ApplyLoaderSettings(settings, PortTable);
+    ApplyLoaderSettings(settings, selection_, PortTable);
     reserved_ = settings.reserved;
 
-    OpenSelectedPort(*this, PortTable, &openBlock_);
+    OpenSelectedPort(*this, com_, PortTable, selection_, openBlock_);
 
     auto tip = std::make_unique<fw::ToolTip>();
     if (!tip->Create(hwnd_)) return true;
@@ -142,10 +136,9 @@ void LoaderDialog::OnDestroy() {
     fw::Dialog::OnDestroy();
     ToolTip.reset();
     // Closing the port also ends a load that is running, without a word to the user.
-    int result = 0;
-    ComDriverCall(COM_CLOSE, &result, nullptr);
+    com_.Command(serial::COM_CLOSE, nullptr);
     ::KillTimer(hwnd_, LOAD_TIMER_ID);
-    WriteLoaderSettings(LOADER_SETTINGS_FILE, CollectLoaderSettings(PortTable, reserved_));
+    WriteLoaderSettings(LOADER_SETTINGS_FILE, CollectLoaderSettings(selection_, PortTable, reserved_));
 }
 
 bool LoaderDialog::OnPaint() {
@@ -159,7 +152,7 @@ bool LoaderDialog::OnSysCommand(WPARAM command, LPARAM lParam) {
 bool LoaderDialog::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
     switch (message) {
         case WM_DRAWITEM:
-            if (!krt::ImageButton::HandleDrawItem(lParam)) return false;
+            if (!ui::ImageButton::HandleDrawItem(lParam)) return false;
             result = TRUE;
             return true;
         case WM_QUERYDRAGICON:
@@ -210,7 +203,8 @@ void LoaderDialog::ChooseProgram() {
 
 void LoaderDialog::RunPortDialog() {
     // The dialog reopens the port and writes status pane 1 itself; its result says nothing more.
-    portselect::LoaderSelectCOM dialog(PortTable);
+    portselect::LoaderSelectCOM dialog({com_, PortTable, selection_},
+                                       [this](int part, const char* text) { SetStatusText(part, text); });
     dialog.DoModal(hwnd_);
 }
 
@@ -246,8 +240,8 @@ void LoaderDialog::SetStartTooltip(const char* text) {
     ToolTip->Send(TTM_UPDATETIPTEXTA, 0, reinterpret_cast<LPARAM>(&info));
 }
 
-void LoaderDialog::SetStartIcon(int iconId) {
-    StartButton.SetImage(iconId);
+void LoaderDialog::ShowStopIcon(bool stop) {
+    StartButton.SetImage(stop ? IDI_STOP : IDI_START);
     // The button shows the new icon at once, not only when something else makes it repaint.
     ::InvalidateRect(StartButton, nullptr, FALSE);
 }
@@ -258,7 +252,7 @@ void LoaderDialog::PostLoaderMessage(uint32_t message) {
 
 bool LoaderApp::InitInstance() {
     // The window holds the procedure's buffers: not on the stack.
-    auto dialog = std::make_unique<LoaderDialog>();
+    auto dialog = std::make_unique<LoaderDialog>(com_, selection_, *image_);
     RunMainDialog(*dialog);
     // The program ends with its window; the application's own message loop does not run.
     return false;

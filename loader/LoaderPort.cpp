@@ -2,59 +2,62 @@
 
 #include <cstdio>
 
-#include "portselect/Selection.h"
+#include "portselect/PortOpen.h"
 
 namespace loader {
 
+namespace {
+
+constexpr uint16_t kFormat8N1 = 8;
+
+}  // namespace
+
 int32_t SpeedAt(int32_t speedIndex) {
-    if (speedIndex < 0 || speedIndex >= SPEED_COUNT) return SpeedTable[DEFAULT_SPEED_INDEX];
-    return SpeedTable[speedIndex];
+    if (speedIndex < 0 || speedIndex >= portselect::SPEED_COUNT)
+        return portselect::SpeedTable[DEFAULT_SPEED_INDEX];
+    return portselect::SpeedTable[speedIndex];
 }
 
-uint16_t PortAt(const int32_t* portTable, int32_t portIndex) {
-    if (portIndex < 0 || portIndex >= LOADER_PORT_TABLE_SIZE) return 0;
-    // A number that does not fit the open block's field must not wrap onto a real port (65539
-    // would open COM3): it opens nothing, as in the port dialog.
-    const int32_t port = portTable[portIndex];
-    return port > 0 && port <= 0xFFFF ? static_cast<uint16_t>(port) : 0;
-}
-
-void ApplyLoaderSettings(const LoaderSettings& settings, int32_t* portTable) {
-    SelectedPortIndex = settings.selectedPortIndex;
+void ApplyLoaderSettings(const LoaderSettings& settings, portselect::Selection& selection,
+                         portselect::PortTable& portTable) {
+    selection.SelectedPortIndex = settings.selectedPortIndex;
     // A speed position without a speed would show and store nonsense: it becomes 19200 bit/s.
-    SelectedSpeedIndex = settings.selectedSpeedIndex >= 0 && settings.selectedSpeedIndex < SPEED_COUNT
-                             ? settings.selectedSpeedIndex
-                             : DEFAULT_SPEED_INDEX;
+    selection.SelectedSpeedIndex =
+        settings.selectedSpeedIndex >= 0 && settings.selectedSpeedIndex < portselect::SPEED_COUNT
+            ? settings.selectedSpeedIndex
+            : DEFAULT_SPEED_INDEX;
     for (int i = 0; i < LOADER_STORED_PORTS; ++i) portTable[i] = settings.portTable[i];
 }
 
-LoaderSettings CollectLoaderSettings(const int32_t* portTable, int32_t reserved) {
+LoaderSettings CollectLoaderSettings(const portselect::Selection& selection,
+                                     const portselect::PortTable& portTable, int32_t reserved) {
     LoaderSettings s;
-    s.selectedPortIndex = SelectedPortIndex;
-    s.selectedSpeedIndex = SelectedSpeedIndex;
+    s.selectedPortIndex = selection.SelectedPortIndex;
+    s.selectedSpeedIndex = selection.SelectedSpeedIndex;
     s.reserved = reserved;
     for (int i = 0; i < LOADER_STORED_PORTS; ++i) s.portTable[i] = portTable[i];
     return s;
 }
 
-int OpenSelectedPort(LoaderHost& host, const int32_t* portTable, ComOpenBlock* block) {
-    block->port = PortAt(portTable, SelectedPortIndex);
-    block->speed = static_cast<uint32_t>(SpeedAt(SelectedSpeedIndex));
-    block->format = 8;
-    block->keying = 0;
-    int result = 0;
-    ComDriverCall(COM_OPEN, &result, block);
+serial::ComResult OpenSelectedPort(LoaderHost& host, serial::ComDriver& com,
+                                   const portselect::PortTable& portTable,
+                                   const portselect::Selection& selection, serial::ComOpenBlock& block) {
+    // Nothing is open yet at start-up: no close first.
+    const serial::ComResult result =
+        portselect::OpenPortAtPosition(com, portTable, selection.SelectedPortIndex,
+                                       static_cast<uint32_t>(SpeedAt(selection.SelectedSpeedIndex)),
+                                       kFormat8N1, block, portselect::CloseFirst::No);
     char text[64];
-    std::snprintf(text, sizeof text, " COM%d,8,n,%db ", static_cast<int>(block->port),
-                  static_cast<int>(block->speed));
+    std::snprintf(text, sizeof text, " COM%d,8,n,%db ", static_cast<int>(block.port),
+                  static_cast<int>(block.speed));
     host.SetStatusText(1, text);
-    if (result == 1) host.SetStatusText(1, " Порт занят");
-    // Result 4 leaves no usable port (the driver could not make its stop event): said as in the
-    // port dialog, not left as the settings of a port that is open.
-    if (result == 3 || result == 4) host.SetStatusText(1, " Нет подключения к COM-порту");
-    uint8_t lines = 3;  // DTR on, RTS on, break off
-    int linesResult = 0;
-    ComDriverCall(COM_SETLINES, &linesResult, &lines);
+    if (result == serial::COM_PORT_IN_USE) host.SetStatusText(1, " Порт занят");
+    // A port without its stop event leaves no usable port: said as in the port dialog, not left
+    // as the settings of a port that is open.
+    if (result == serial::COM_NOT_OPENED || result == serial::COM_NOT_USABLE) {
+        host.SetStatusText(1, " Нет подключения к COM-порту");
+    }
+    portselect::RaiseModemLines(com);
     return result;
 }
 

@@ -8,7 +8,7 @@
 
 namespace portselect {
 
-bool IsNewPort(const int32_t (&portTable)[PORT_TABLE_ENTRIES], int32_t number) {
+bool IsNewPort(const PortTable& portTable, int32_t number) {
     for (int32_t entry : portTable) {
         if (entry == number) return false;
     }
@@ -44,7 +44,7 @@ bool Recorded(const int32_t* ports, int n, uint32_t data) {
 }  // namespace
 
 PortPreselection FillPortList(PortSource& serialComm, PortSource& rootPorts, PortListBox& list,
-                              int32_t (&portTable)[PORT_TABLE_ENTRIES]) {
+                              PortTable& portTable, const Selection& selection) {
     for (int32_t& entry : portTable) entry = 0;
     int n = 0;
     PortSource* const sources[] = {&serialComm, &rootPorts};
@@ -57,7 +57,7 @@ PortPreselection FillPortList(PortSource& serialComm, PortSource& rootPorts, Por
             if (result == SOURCE_END) break;
             if (result == SOURCE_SKIP) continue;
             const int32_t number = ParsePortName(name);
-            if (number < 0 || !IsNewPort(portTable, number) || n == PORT_TABLE_ENTRIES) continue;
+            if (number < 0 || !IsNewPort(portTable, number) || n == PORT_TABLE_SIZE) continue;
             portTable[n++] = number;
             char text[16];
             std::snprintf(text, sizeof text, "COM%02d", static_cast<int>(number));
@@ -71,15 +71,15 @@ PortPreselection FillPortList(PortSource& serialComm, PortSource& rootPorts, Por
     // that is ascending numeric order; COM100 and up sort by text (COM100 between COM10 and
     // COM11) and keep their place in step with the list all the same. Entries without a port
     // (the configurator's "не выбран") meet a 0.
-    int32_t found[PORT_TABLE_ENTRIES];
+    int32_t found[PORT_TABLE_SIZE];
     std::memcpy(found, portTable, sizeof found);
     for (int32_t& entry : portTable) entry = 0;
-    int lastPos = PORT_TABLE_ENTRIES;
+    int lastPos = PORT_TABLE_SIZE;
     const int count = list.GetCount();
     for (int pos = 0; pos < count; ++pos) {
         const uint32_t data = list.GetItemData(pos);
         if (data == 0 || !Recorded(found, n, data)) continue;
-        if (pos < PORT_TABLE_ENTRIES) portTable[pos] = static_cast<int32_t>(data);
+        if (pos < PORT_TABLE_SIZE) portTable[pos] = static_cast<int32_t>(data);
         lastPos = pos;
     }
 
@@ -88,8 +88,8 @@ PortPreselection FillPortList(PortSource& serialComm, PortSource& rootPorts, Por
     // a position handed out while adding moves on when a smaller name comes later (COM10
     // before COM2 would otherwise preselect COM10).
     PortPreselection preselection;
-    preselection.port = SelectedPortIndex != -1 ? SelectedPortIndex : lastPos + 1;
-    preselection.speed = SelectedSpeedIndex;
+    preselection.port = selection.SelectedPortIndex != -1 ? selection.SelectedPortIndex : lastPos + 1;
+    preselection.speed = selection.SelectedSpeedIndex;
     return preselection;
 }
 

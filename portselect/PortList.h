@@ -8,9 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "portselect/Selection.h"
+
 namespace portselect {
 
-constexpr int PORT_TABLE_ENTRIES = 64;
 // Room for a value name, value data or subkey name read from the registry.
 constexpr uint32_t PORT_NAME_BUFFER = 50;
 // m_port when no port was found and nothing was chosen before: a position no list has.
@@ -57,7 +58,7 @@ struct PortPreselection {
 };
 
 // False when some entry of the table equals the number, so 0 always counts as present.
-bool IsNewPort(const int32_t (&portTable)[PORT_TABLE_ENTRIES], int32_t number);
+bool IsNewPort(const PortTable& portTable, int32_t number);
 
 // The port number in a registry port name, read as "COM%d" reads it: capital "COM", then a
 // decimal number (blanks and a sign before it allowed), anything after it ignored. -1 when there
@@ -65,9 +66,9 @@ bool IsNewPort(const int32_t (&portTable)[PORT_TABLE_ENTRIES], int32_t number);
 int32_t ParsePortName(const char* name);
 
 // Fills the list and the table from the two sources, in this order, and gives the preselection
-// from SelectedPortIndex and SelectedSpeedIndex.
+// from the selection's positions.
 PortPreselection FillPortList(PortSource& serialComm, PortSource& rootPorts, PortListBox& list,
-                              int32_t (&portTable)[PORT_TABLE_ENTRIES]);
+                              PortTable& portTable, const Selection& selection);
 
 // A sorted list as the combo box keeps it: ascending text order without regard to case
 // (Latin and Cyrillic letters of code page 1251), a text equal to others going after them.

@@ -1,9 +1,10 @@
 #include "portselect/SelectCOM_win32.h"
 
+#include <cstdio>
 #include <iterator>
+#include <string>
 #include <utility>
 
-#include "framework/win32/StatusBar_win32.h"
 #include "portselect/RegistryPortSource_win32.h"
 
 namespace portselect {
@@ -12,22 +13,15 @@ namespace {
 
 const char* const kNoPortEntry[] = {"не выбран"};
 
-const char* const kSpeedTexts[] = {"300",  "600",   "1200",  "2400",  "4800",
-                                   "9600", "19200", "38400", "57600", "115200"};
-// The loader's list right-aligns the speeds with blanks.
-const char* const kLoaderSpeedTexts[] = {"      300", "      600", "    1200", "    2400", "    4800",
-                                         "    9600",  "  19200",   "  38400",  "  57600",  "115200"};
-
 }  // namespace
 
-const DialogClass SelectCOM::classSelectCOM = {"SelectCOM"};
-
-SelectCOM::SelectCOM(int templateId, int portControl, int32_t initialPosition,
-                     int32_t (&portTable)[PORT_TABLE_ENTRIES])
+SelectCOM::SelectCOM(int templateId, int portControl, int32_t initialPosition, const ApplyTarget& target,
+                     StatusText showStatus)
     : fw::Dialog(templateId),
       m_port(initialPosition),
       m_speed(initialPosition),
-      PortTable(portTable),
+      target_(target),
+      showStatus_(std::move(showStatus)),
       portControl_(portControl) {}
 
 SelectCOM::~SelectCOM() {
@@ -43,7 +37,8 @@ void SelectCOM::FillPortList() {
     SerialCommPortSource serialComm;
     RootPortsPortSource rootPorts;
     ComboPortList list(Item(portControl_));
-    const PortPreselection preselection = portselect::FillPortList(serialComm, rootPorts, list, PortTable);
+    const PortPreselection preselection =
+        portselect::FillPortList(serialComm, rootPorts, list, target_.portTable, target_.selection);
     m_port = preselection.port;
     m_speed = preselection.speed;
     UpdateData(false);
@@ -64,8 +59,20 @@ void SelectCOM::AddEntries(int controlId, const char* const* texts, int count) c
     for (int i = 0; i < count; ++i) combo.AddString(texts[i]);
 }
 
+void SelectCOM::AddSpeedEntries(int controlId, bool rightAligned) const {
+    std::string texts[SPEED_COUNT];
+    const char* pointers[SPEED_COUNT];
+    for (int i = 0; i < SPEED_COUNT; ++i) {
+        char digits[16];
+        const int n = std::snprintf(digits, sizeof digits, "%d", static_cast<int>(SpeedTable[i]));
+        texts[i] = std::string(rightAligned && n < 6 ? 2 * (6 - n) : 0, ' ') + digits;
+        pointers[i] = texts[i].c_str();
+    }
+    AddEntries(controlId, pointers, SPEED_COUNT);
+}
+
 bool SelectCOM::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
-    if (message == WM_DRAWITEM && krt::ImageButton::HandleDrawItem(lParam)) {
+    if (message == WM_DRAWITEM && ui::ImageButton::HandleDrawItem(lParam)) {
         result = TRUE;
         return true;
     }
@@ -73,19 +80,19 @@ bool SelectCOM::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& r
 }
 
 void SelectCOM::SetStatusText(int part, const char* text) {
-    ::StatusBar.SetText(part, text);
+    if (showStatus_) showStatus_(part, text);
 }
 
 // ---- Vantrel
 
-ConfiguratorSelectCOM::ConfiguratorSelectCOM(int32_t (&portTable)[PORT_TABLE_ENTRIES],
+ConfiguratorSelectCOM::ConfiguratorSelectCOM(const ApplyTarget& target, StatusText showStatus,
                                              std::function<void()> startAdapterSearch)
-    : SelectCOM(IDD_SELECTCOM_CONFIGURATOR, IDC_SELECTCOM_PORT, -1, portTable),
+    : SelectCOM(IDD_SELECTCOM_CONFIGURATOR, IDC_SELECTCOM_PORT, -1, target, std::move(showStatus)),
       startAdapterSearch_(std::move(startAdapterSearch)) {}
 
 bool ConfiguratorSelectCOM::OnInitDialog() {
     AddEntries(IDC_SELECTCOM_PORT, kNoPortEntry, 1);
-    AddEntries(IDC_SELECTCOM_SPEED, kSpeedTexts, static_cast<int>(std::size(kSpeedTexts)));
+    AddSpeedEntries(IDC_SELECTCOM_SPEED, false);
     PortList.Attach(Item(IDC_SELECTCOM_PORT));
     fw::Dialog::OnInitDialog();
 
@@ -114,16 +121,16 @@ void ConfiguratorSelectCOM::DoDataExchange(bool save) {
 
 void ConfiguratorSelectCOM::Apply() {
     UpdateData(true);
-    ApplyConfiguratorPort(m_port, PortTable, &OpenBlock, *this, startAdapterSearch_);
+    ApplyConfiguratorPort(target_, m_port, OpenBlock, *this, startAdapterSearch_);
 }
 
 // ---- Quillon
 
-LoaderSelectCOM::LoaderSelectCOM(int32_t (&portTable)[PORT_TABLE_ENTRIES])
-    : SelectCOM(IDD_SELECTCOM_LOADER, IDC_SELECTCOM_LOADER_PORT, 0, portTable) {}
+LoaderSelectCOM::LoaderSelectCOM(const ApplyTarget& target, StatusText showStatus)
+    : SelectCOM(IDD_SELECTCOM_LOADER, IDC_SELECTCOM_LOADER_PORT, 0, target, std::move(showStatus)) {}
 
 bool LoaderSelectCOM::OnInitDialog() {
-    AddEntries(IDC_SELECTCOM_LOADER_SPEED, kLoaderSpeedTexts, static_cast<int>(std::size(kLoaderSpeedTexts)));
+    AddSpeedEntries(IDC_SELECTCOM_LOADER_SPEED, true);
     PortList.Attach(Item(IDC_SELECTCOM_LOADER_PORT));
     fw::Dialog::OnInitDialog();
 
@@ -147,7 +154,7 @@ bool LoaderSelectCOM::OnInitDialog() {
 
 void LoaderSelectCOM::OnOK() {
     UpdateData(true);
-    ApplyLoaderPort(m_port, m_speed, PortTable, &OpenBlock, *this);
+    ApplyLoaderPort(target_, m_port, m_speed, OpenBlock, *this);
     // The base OK: exchange from the controls once more, then end with IDOK.
     fw::Dialog::OnOK();
 }

@@ -1,22 +1,17 @@
-// The port dialog, run modally from the main window of either program:
+// SelectCOM, the port dialog, run modally from the main window of either program:
 //
 //     // Vantrel (template 142): the port only; "Применить" reopens it and restarts the search.
-//     portselect::ConfiguratorSelectCOM dialog(link.PortTable, [&] { link.StartAdapterSearch(); });
+//     portselect::ConfiguratorSelectCOM dialog(target, showStatus, [&] { link.StartAdapterSearch(); });
 //     dialog.DoModal(mainWindowHandle);
 //
 //     // Quillon (template 138, icons 135 and 136): port and speed; apply reopens and closes.
-//     portselect::LoaderSelectCOM dialog(PortTable);
+//     portselect::LoaderSelectCOM dialog(target, showStatus);
 //     dialog.DoModal(mainWindowHandle);
 //
 // The dialog rebuilds the main window's PortTable from the registry when it opens, keeps the
-// choice in SelectedPortIndex (and SelectedSpeedIndex) and reports the port's state in part 1
-// of the main window's StatusBar. The owners need not look at DoModal's result.
+// choice in the Selection and reports the port's state in part 1 of the main window's status
+// bar through `showStatus`. The owners need not look at DoModal's result.
 #pragma once
-
-// The driver's header goes before <windows.h>, whose macros reuse some of its constant names.
-#include "portselect/PortApply.h"
-#include "portselect/PortList.h"
-#include "serial/ComDriver.h"
 
 #include <windows.h>
 
@@ -27,24 +22,22 @@
 #include "framework/win32/ComboBox_win32.h"
 #include "framework/win32/Dialog_win32.h"
 #include "framework/win32/ToolTip_win32.h"
+#include "portselect/PortApply.h"
+#include "portselect/PortList.h"
 #include "portselect/SelectCOMIds.h"
+#include "serial/ComDriver.h"
 #include "ui/ImageButton_win32.h"
 
 namespace portselect {
 
-// Type information of a dialog class: its name.
-struct DialogClass {
-    const char* className;
-};
+// A text for part 0 or 1 of the main window's status bar.
+using StatusText = std::function<void(int part, const char* text)>;
 
 // What both variants share: the port list and its table, the two positions, the open block, the
 // tooltips and the status texts.
 class SelectCOM : public fw::Dialog, protected PortApplyHost {
   public:
     ~SelectCOM() override;
-
-    static const DialogClass classSelectCOM;
-    virtual const DialogClass* GetRuntimeClass() const { return &classSelectCOM; }
 
     // Relays the message to the tooltips, then hands it to the dialog.
     bool PreTranslateMessage(MSG& msg) override;
@@ -53,8 +46,8 @@ class SelectCOM : public fw::Dialog, protected PortApplyHost {
     int32_t m_speed;  // position in the speed list
 
   protected:
-    SelectCOM(int templateId, int portControl, int32_t initialPosition,
-              int32_t (&portTable)[PORT_TABLE_ENTRIES]);
+    SelectCOM(int templateId, int portControl, int32_t initialPosition, const ApplyTarget& target,
+              StatusText showStatus);
 
     struct Tool {
         int controlId;
@@ -68,6 +61,9 @@ class SelectCOM : public fw::Dialog, protected PortApplyHost {
     // A dialog template holds no combo entries: the lists get theirs here, before the first
     // data exchange, unless the template's program already gave some.
     void AddEntries(int controlId, const char* const* texts, int count) const;
+    // The speed list's entries, from SpeedTable; `rightAligned` pads them with two blanks for
+    // every digit less than six, as the loader's list shows them.
+    void AddSpeedEntries(int controlId, bool rightAligned) const;
 
     bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
 
@@ -75,8 +71,9 @@ class SelectCOM : public fw::Dialog, protected PortApplyHost {
     void SetStatusText(int part, const char* text) override;
     void ShowPositions() override { UpdateData(false); }
 
-    int32_t (&PortTable)[PORT_TABLE_ENTRIES];
-    ComOpenBlock OpenBlock;  // the block of the apply's COM_OPEN
+    ApplyTarget target_;
+    StatusText showStatus_;
+    serial::ComOpenBlock OpenBlock;  // the block of the apply's COM_OPEN
     fw::ComboBox PortList;
     std::unique_ptr<fw::ToolTip> ToolTip;
 
@@ -88,7 +85,8 @@ class SelectCOM : public fw::Dialog, protected PortApplyHost {
 // "Применить" (1009) applies and the dialog stays open; "OK" and the close box end it.
 class ConfiguratorSelectCOM : public SelectCOM {
   public:
-    ConfiguratorSelectCOM(int32_t (&portTable)[PORT_TABLE_ENTRIES], std::function<void()> startAdapterSearch);
+    ConfiguratorSelectCOM(const ApplyTarget& target, StatusText showStatus,
+                          std::function<void()> startAdapterSearch);
 
   protected:
     bool OnInitDialog() override;
@@ -105,7 +103,7 @@ class ConfiguratorSelectCOM : public SelectCOM {
 // dialog, the icon button 2 ends it without a change.
 class LoaderSelectCOM : public SelectCOM {
   public:
-    explicit LoaderSelectCOM(int32_t (&portTable)[PORT_TABLE_ENTRIES]);
+    LoaderSelectCOM(const ApplyTarget& target, StatusText showStatus);
 
   protected:
     bool OnInitDialog() override;
@@ -113,8 +111,8 @@ class LoaderSelectCOM : public SelectCOM {
     void DoDataExchange(bool save) override;
 
   private:
-    krt::ImageButton ApplyButton;
-    krt::ImageButton ExitButton;
+    ui::ImageButton ApplyButton;
+    ui::ImageButton ExitButton;
 };
 
 }  // namespace portselect

@@ -5,11 +5,9 @@
 
 #include "serial/VaRevir.h"
 
-using serial::EscapeFunction;
+namespace serial {
 
 namespace {
-
-ComDriver* g_installed = nullptr;
 
 constexpr int kVersionMajorConfigurator = 2;
 constexpr int kVersionMajorLoader = 4;
@@ -17,7 +15,7 @@ constexpr int kVersionMinor = 0;
 
 }  // namespace
 
-ComDriver::ComDriver(ComVariant variant, serial::SerialApi& api) : variant_(variant), api_(api) {}
+ComDriver::ComDriver(ComVariant variant, SerialApi& api) : variant_(variant), api_(api) {}
 
 ComDriver::~ComDriver() {
     // A worker must never outlive the driver whose pending write it reads.
@@ -25,10 +23,9 @@ ComDriver::~ComDriver() {
         int ignored = 0;
         Close(&ignored);
     }
-    if (g_installed == this) g_installed = nullptr;
 }
 
-int ComDriver::Call(uint32_t command, int* result, void* block) {
+int ComDriver::ComDriverCall(uint32_t command, int* result, void* block) {
     int scratch = 0;
     if (result == nullptr) result = &scratch;
     switch (command) {
@@ -77,12 +74,12 @@ void ComDriver::Open(int* result, const ComOpenBlock* block) {
         return;
     }
     if (port_ != nullptr) {
-        *result = 1;
+        *result = COM_PORT_IN_USE;
         return;
     }
-    serial::PortHandle handle = api_.Open(port);
+    PortHandle handle = api_.Open(port);
     if (handle == nullptr) {
-        *result = 3;
+        *result = COM_NOT_OPENED;
         return;
     }
     if (variant_ == ComVariant::Loader) keying_ = block->keying == 1;
@@ -90,7 +87,7 @@ void ComDriver::Open(int* result, const ComOpenBlock* block) {
     api_.SetupQueues(handle, COM_INPUT_QUEUE, COM_OUTPUT_QUEUE);
 
     // Reads return at once with what has arrived; writes have no time limit.
-    serial::CommTimeouts timeouts;
+    CommTimeouts timeouts;
     api_.GetTimeouts(handle, &timeouts);
     timeouts.readIntervalTimeout = 0xFFFFFFFFu;
     timeouts.readTotalTimeoutMultiplier = 0;
@@ -99,37 +96,37 @@ void ComDriver::Open(int* result, const ComOpenBlock* block) {
     timeouts.writeTotalTimeoutConstant = 0;
     api_.SetTimeouts(handle, timeouts);
 
-    serial::LineSettings lines;
+    LineSettings lines;
     api_.GetLineSettings(handle, &lines);
     lines.baudRate = block->speed;
     if (variant_ == ComVariant::Configurator) {
         lines.byteSize = 8;
-        lines.parity = block->format == 0 ? serial::NOPARITY : serial::EVENPARITY;
+        lines.parity = block->format == 0 ? Parity::None : Parity::Even;
     } else if (block->format == 8) {
         lines.byteSize = 8;
-        lines.parity = serial::NOPARITY;
+        lines.parity = Parity::None;
     } else {
         lines.byteSize = 7;
-        lines.parity = serial::EVENPARITY;
+        lines.parity = Parity::Even;
     }
-    lines.stopBits = serial::ONESTOPBIT;
+    lines.stopBits = StopBits::One;
     lines.fParity = false;
     lines.fOutxCtsFlow = false;
     lines.fOutxDsrFlow = false;
     lines.fDsrSensitivity = false;
     lines.fAbortOnError = false;
-    lines.fDtrControl = serial::DTR_CONTROL_ENABLE;
-    lines.fRtsControl = serial::RTS_CONTROL_ENABLE;
+    lines.fDtrControl = LineControl::Enable;
+    lines.fRtsControl = LineControl::Enable;
     api_.SetLineSettings(handle, lines);
 
-    if (variant_ == ComVariant::Loader) api_.SetEventMask(handle, serial::EV_BREAK);
+    if (variant_ == ComVariant::Loader) api_.SetEventMask(handle, CommEvent::Break);
 
     if (!api_.CreateStopEvent(&stopEvent_)) {
         // Without a stop event no write could ever be stopped: give the port back at once,
         // so that later commands see no port and another open can succeed.
         api_.Close(handle);
         keying_ = false;
-        *result = 4;
+        *result = COM_NOT_USABLE;
         return;
     }
     port_ = handle;
@@ -140,17 +137,17 @@ void ComDriver::Open(int* result, const ComOpenBlock* block) {
 
 void ComDriver::Write(int* result, const void* block) {
     if (port_ == nullptr) {
-        *result = 1;
+        *result = COM_PORT_IN_USE;
         return;
     }
     if (currentPort_ == 0 || !stopEvent_.IsValid()) {
-        *result = 4;
+        *result = COM_NOT_USABLE;
         return;
     }
     // Callers keep to one write at a time. Should one not, the running worker still owns the
     // pending write and its object: starting another would corrupt both.
     if (worker_ != nullptr && !worker_->WaitForEnd(0)) {
-        *result = 3;
+        *result = COM_NOT_OPENED;
         return;
     }
     delete worker_;
@@ -163,20 +160,19 @@ void ComDriver::Write(int* result, const void* block) {
 
     stopEvent_.Reset();
 
-    fw::WorkerThread* thread = api_.BeginWorker(&VaRevir::classVaRevir, fw::kPriorityTimeCritical);
-    if (thread == nullptr) {
-        *result = 3;
+    auto* worker = new VaRevir;
+    if (!api_.StartWorker(worker, fw::kPriorityTimeCritical)) {
+        delete worker;
+        *result = COM_NOT_OPENED;
         return;
     }
-    auto* worker = static_cast<VaRevir*>(thread);
-    worker->m_bAutoDelete = false;
     worker->m_hEventStop = &stopEvent_;
     worker->m_pDriver = this;
     if (!worker->PostThreadMessage(WM_COMWRITE, 0, 0)) {
         // A worker that never gets its order would keep COM_BUSY at 1 for ever.
         worker->Terminate();
         delete worker;
-        *result = 3;
+        *result = COM_NOT_OPENED;
         return;
     }
     worker_ = worker;
@@ -199,26 +195,26 @@ void ComDriver::Read(int* result, uint8_t* buffer) {
 
 void ComDriver::SetLines(int* result, uint8_t lines) {
     if (port_ == nullptr || currentPort_ == 0) {
-        *result = 4;
+        *result = COM_NOT_USABLE;
         return;
     }
     if (variant_ == ComVariant::Configurator) {
-        serial::LineSettings settings;
+        LineSettings settings;
         api_.GetLineSettings(port_, &settings);
-        settings.fDtrControl = (lines & 1) != 0 ? serial::DTR_CONTROL_ENABLE : serial::DTR_CONTROL_DISABLE;
-        settings.fRtsControl = (lines & 2) != 0 ? serial::RTS_CONTROL_ENABLE : serial::RTS_CONTROL_DISABLE;
+        settings.fDtrControl = (lines & 1) != 0 ? LineControl::Enable : LineControl::Disable;
+        settings.fRtsControl = (lines & 2) != 0 ? LineControl::Enable : LineControl::Disable;
         api_.SetLineSettings(port_, settings);
     } else {
-        api_.Escape(port_, (lines & 1) != 0 ? EscapeFunction::SETDTR : EscapeFunction::CLRDTR);
-        api_.Escape(port_, (lines & 2) != 0 ? EscapeFunction::SETRTS : EscapeFunction::CLRRTS);
-        api_.Escape(port_, (lines & 4) != 0 ? EscapeFunction::SETBREAK : EscapeFunction::CLRBREAK);
+        api_.Escape(port_, (lines & 1) != 0 ? EscapeFunction::SetDtr : EscapeFunction::ClearDtr);
+        api_.Escape(port_, (lines & 2) != 0 ? EscapeFunction::SetRts : EscapeFunction::ClearRts);
+        api_.Escape(port_, (lines & 4) != 0 ? EscapeFunction::SetBreak : EscapeFunction::ClearBreak);
     }
     *result = 0;
 }
 
 void ComDriver::Close(int* result) {
     if (port_ == nullptr) {
-        *result = 1;
+        *result = COM_PORT_IN_USE;
         return;
     }
     stopEvent_.Set();
@@ -249,15 +245,4 @@ void ComDriver::Version(int* result, char* text) {
     std::snprintf(text, COM_VERSION_SIZE, " COM-driver Version %d.%02d", major, kVersionMinor);
 }
 
-void ComDriverInstall(ComDriver* driver) {
-    g_installed = driver;
-}
-
-ComDriver* ComDriverInstalled() {
-    return g_installed;
-}
-
-int ComDriverCall(uint32_t command, int* result, void* block) {
-    if (g_installed == nullptr) return 1;
-    return g_installed->Call(command, result, block);
-}
+}  // namespace serial

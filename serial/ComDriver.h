@@ -1,5 +1,6 @@
 // The serial-port driver of both programs: one entry, ComDriverCall, a command code, a place
-// for the result and a parameter block. At most one open port per process.
+// for the result and a parameter block. At most one open port per driver; each program's
+// application object owns its driver and hands it on by reference.
 #pragma once
 
 #include <cstddef>
@@ -7,6 +8,8 @@
 
 #include "framework/Event.h"
 #include "serial/SerialApi.h"
+
+namespace serial {
 
 // Command codes.
 enum : uint32_t {
@@ -18,6 +21,14 @@ enum : uint32_t {
     COM_BUSY = 7,
     COM_MODEMSTATUS = 8,
     COM_VERSION = 9,
+};
+
+// What a command leaves in *result besides a count: 0 for success and three failures.
+enum ComResult : int {
+    COM_OK = 0,
+    COM_PORT_IN_USE = 1,  // COM_OPEN: another port is open ("Порт занят"); others: no port open
+    COM_NOT_OPENED = 3,   // COM_OPEN: the device did not open; COM_WRITE: no worker started
+    COM_NOT_USABLE = 4,   // COM_OPEN: no stop event, the port was given back; others: port 0
 };
 
 // The thread message that gives the write worker its order (WM_USER + 258).
@@ -60,8 +71,14 @@ class ComDriver {
     ComDriver(const ComDriver&) = delete;
     ComDriver& operator=(const ComDriver&) = delete;
 
-    // Always returns 1; the outcome is in *result.
-    int Call(uint32_t command, int* result, void* block);
+    // The single entry of the driver: always returns 1, the outcome is in *result.
+    int ComDriverCall(uint32_t command, int* result, void* block);
+    // COM_OPEN's and the other commands' outcome as a named result.
+    ComResult Command(uint32_t command, void* block) {
+        int result = COM_OK;
+        ComDriverCall(command, &result, block);
+        return static_cast<ComResult>(result);
+    }
 
     ComVariant Variant() const { return variant_; }
     uint16_t CurrentPort() const { return currentPort_; }
@@ -89,10 +106,4 @@ class ComDriver {
     friend class VaRevir;
 };
 
-// The process-wide driver behind ComDriverCall. Each program installs its own variant at start.
-void ComDriverInstall(ComDriver* driver);
-ComDriver* ComDriverInstalled();
-
-// The single entry of the driver: always returns 1, the outcome is in *result.
-// With no driver installed every command leaves *result unchanged.
-int ComDriverCall(uint32_t command, int* result, void* block);
+}  // namespace serial

@@ -21,11 +21,11 @@ struct CommTimeouts {
     uint32_t writeTotalTimeoutConstant = 0;
 };
 
-// Values of the DCB fields that the driver sets.
-enum : uint8_t { NOPARITY = 0, ODDPARITY = 1, EVENPARITY = 2 };
-enum : uint8_t { ONESTOPBIT = 0 };
-enum : uint8_t { DTR_CONTROL_DISABLE = 0, DTR_CONTROL_ENABLE = 1 };
-enum : uint8_t { RTS_CONTROL_DISABLE = 0, RTS_CONTROL_ENABLE = 1 };
+// Values of the DCB fields that the driver sets, with the Windows values. Scoped names: the
+// Windows headers define the plain ones (NOPARITY, SETRTS, EV_BREAK, ...) as macros.
+enum class Parity : uint8_t { None = 0, Odd = 1, Even = 2 };
+enum class StopBits : uint8_t { One = 0, OneAndHalf = 1, Two = 2 };
+enum class LineControl : uint8_t { Disable = 0, Enable = 1, Handshake = 2 };  // fDtrControl, fRtsControl
 
 // The line settings that the driver reads and changes. A backend's SetLineSettings writes
 // these fields and keeps every other setting of the port as it finds it (software flow
@@ -33,29 +33,34 @@ enum : uint8_t { RTS_CONTROL_DISABLE = 0, RTS_CONTROL_ENABLE = 1 };
 struct LineSettings {
     uint32_t baudRate = 0;
     uint8_t byteSize = 8;
-    uint8_t parity = NOPARITY;
-    uint8_t stopBits = ONESTOPBIT;
+    Parity parity = Parity::None;
+    StopBits stopBits = StopBits::One;
     bool fParity = false;
     bool fOutxCtsFlow = false;
     bool fOutxDsrFlow = false;
     bool fDsrSensitivity = false;
     bool fAbortOnError = false;
-    uint8_t fDtrControl = DTR_CONTROL_ENABLE;
-    uint8_t fRtsControl = RTS_CONTROL_ENABLE;
+    LineControl fDtrControl = LineControl::Enable;
+    LineControl fRtsControl = LineControl::Enable;
 };
 
 // EscapeCommFunction codes, with the Windows values.
 enum class EscapeFunction : uint32_t {
-    SETRTS = 3,
-    CLRRTS = 4,
-    SETDTR = 5,
-    CLRDTR = 6,
-    SETBREAK = 8,
-    CLRBREAK = 9,
+    SetRts = 3,
+    ClearRts = 4,
+    SetDtr = 5,
+    ClearDtr = 6,
+    SetBreak = 8,
+    ClearBreak = 9,
 };
 
-constexpr uint32_t EV_BREAK = 0x40;
-constexpr uint32_t MS_CTS_ON = 0x10, MS_DSR_ON = 0x20, MS_RING_ON = 0x40, MS_RLSD_ON = 0x80;
+// The port event mask bit and the modem-status bits, with the Windows values.
+namespace CommEvent {
+constexpr uint32_t Break = 0x40;
+}
+namespace ModemStatus {
+constexpr uint32_t CtsOn = 0x10, DsrOn = 0x20, RingOn = 0x40, RlsdOn = 0x80;
+}
 
 class SerialApi {
   public:
@@ -78,11 +83,11 @@ class SerialApi {
     // Sends bytes; *written is what the port took. May block while the line is stalled.
     virtual bool Write(PortHandle port, const uint8_t* data, uint32_t size, uint32_t* written) = 0;
 
-    // The stop event (manual reset, not signalled) and the worker's start: behind this
-    // interface so that a test can refuse them. Both have working defaults.
+    // The stop event (manual reset, not signalled) and the start of a write worker's thread:
+    // behind this interface so that a test can refuse them. Both have working defaults.
     virtual bool CreateStopEvent(fw::Event* event) { return event->Create(true, false); }
-    virtual fw::WorkerThread* BeginWorker(const fw::RuntimeClass* cls, int priority) {
-        return fw::BeginThread(cls, priority);
+    virtual bool StartWorker(fw::WorkerThread* worker, int priority) {
+        return worker->CreateThread(priority);
     }
 };
 

@@ -140,11 +140,11 @@ bool PosixSerialApi::GetLineSettings(PortHandle handle, LineSettings* settings) 
             break;
     }
     if ((tio.c_cflag & PARENB) == 0) {
-        settings->parity = NOPARITY;
+        settings->parity = Parity::None;
     } else {
-        settings->parity = (tio.c_cflag & PARODD) != 0 ? ODDPARITY : EVENPARITY;
+        settings->parity = (tio.c_cflag & PARODD) != 0 ? Parity::Odd : Parity::Even;
     }
-    settings->stopBits = (tio.c_cflag & CSTOPB) != 0 ? 2 : ONESTOPBIT;
+    settings->stopBits = (tio.c_cflag & CSTOPB) != 0 ? StopBits::Two : StopBits::One;
     settings->fParity = (tio.c_iflag & INPCK) != 0;
     settings->fOutxCtsFlow = (tio.c_cflag & CRTSCTS) != 0;
     settings->fOutxDsrFlow = false;
@@ -152,11 +152,11 @@ bool PosixSerialApi::GetLineSettings(PortHandle handle, LineSettings* settings) 
     settings->fAbortOnError = false;
     int bits = 0;
     if (ioctl(port->fd, TIOCMGET, &bits) == 0) {
-        settings->fDtrControl = (bits & TIOCM_DTR) != 0 ? DTR_CONTROL_ENABLE : DTR_CONTROL_DISABLE;
-        settings->fRtsControl = (bits & TIOCM_RTS) != 0 ? RTS_CONTROL_ENABLE : RTS_CONTROL_DISABLE;
+        settings->fDtrControl = (bits & TIOCM_DTR) != 0 ? LineControl::Enable : LineControl::Disable;
+        settings->fRtsControl = (bits & TIOCM_RTS) != 0 ? LineControl::Enable : LineControl::Disable;
     } else {
-        settings->fDtrControl = DTR_CONTROL_ENABLE;
-        settings->fRtsControl = RTS_CONTROL_ENABLE;
+        settings->fDtrControl = LineControl::Enable;
+        settings->fRtsControl = LineControl::Enable;
     }
     return true;
 }
@@ -194,9 +194,9 @@ void PosixSerialApi::ApplyLineSettings(termios& tio, const LineSettings& setting
             break;
     }
     tio.c_cflag &= ~static_cast<tcflag_t>(PARENB | PARODD);
-    if (settings.parity == EVENPARITY) tio.c_cflag |= PARENB;
-    if (settings.parity == ODDPARITY) tio.c_cflag |= PARENB | PARODD;
-    if (settings.stopBits == ONESTOPBIT) {
+    if (settings.parity == Parity::Even) tio.c_cflag |= PARENB;
+    if (settings.parity == Parity::Odd) tio.c_cflag |= PARENB | PARODD;
+    if (settings.stopBits == StopBits::One) {
         tio.c_cflag &= ~static_cast<tcflag_t>(CSTOPB);
     } else {
         tio.c_cflag |= CSTOPB;
@@ -220,8 +220,8 @@ bool PosixSerialApi::SetLineSettings(PortHandle handle, const LineSettings& sett
     if (tcgetattr(port->fd, &tio) != 0) return false;
     ApplyLineSettings(tio, settings);
     const bool ok = tcsetattr(port->fd, TCSANOW, &tio) == 0;
-    SetModemBit(port->fd, TIOCM_DTR, settings.fDtrControl == DTR_CONTROL_ENABLE);
-    SetModemBit(port->fd, TIOCM_RTS, settings.fRtsControl == RTS_CONTROL_ENABLE);
+    SetModemBit(port->fd, TIOCM_DTR, settings.fDtrControl == LineControl::Enable);
+    SetModemBit(port->fd, TIOCM_RTS, settings.fRtsControl == LineControl::Enable);
     return ok;
 }
 
@@ -238,21 +238,21 @@ bool PosixSerialApi::Escape(PortHandle handle, EscapeFunction function) {
     if (port == nullptr) return false;
     int bit = 0;
     switch (function) {
-        case EscapeFunction::SETDTR:
+        case EscapeFunction::SetDtr:
             bit = TIOCM_DTR;
             return ioctl(port->fd, TIOCMBIS, &bit) == 0;
-        case EscapeFunction::CLRDTR:
+        case EscapeFunction::ClearDtr:
             bit = TIOCM_DTR;
             return ioctl(port->fd, TIOCMBIC, &bit) == 0;
-        case EscapeFunction::SETRTS:
+        case EscapeFunction::SetRts:
             bit = TIOCM_RTS;
             return ioctl(port->fd, TIOCMBIS, &bit) == 0;
-        case EscapeFunction::CLRRTS:
+        case EscapeFunction::ClearRts:
             bit = TIOCM_RTS;
             return ioctl(port->fd, TIOCMBIC, &bit) == 0;
-        case EscapeFunction::SETBREAK:
+        case EscapeFunction::SetBreak:
             return ioctl(port->fd, TIOCSBRK) == 0;
-        case EscapeFunction::CLRBREAK:
+        case EscapeFunction::ClearBreak:
             return ioctl(port->fd, TIOCCBRK) == 0;
     }
     return false;
@@ -264,10 +264,10 @@ bool PosixSerialApi::GetModemStatus(PortHandle handle, uint32_t* status) {
     int bits = 0;
     if (ioctl(port->fd, TIOCMGET, &bits) != 0) return false;
     uint32_t s = 0;
-    if ((bits & TIOCM_CTS) != 0) s |= MS_CTS_ON;
-    if ((bits & TIOCM_DSR) != 0) s |= MS_DSR_ON;
-    if ((bits & TIOCM_RNG) != 0) s |= MS_RING_ON;
-    if ((bits & TIOCM_CAR) != 0) s |= MS_RLSD_ON;
+    if ((bits & TIOCM_CTS) != 0) s |= ModemStatus::CtsOn;
+    if ((bits & TIOCM_DSR) != 0) s |= ModemStatus::DsrOn;
+    if ((bits & TIOCM_RNG) != 0) s |= ModemStatus::RingOn;
+    if ((bits & TIOCM_CAR) != 0) s |= ModemStatus::RlsdOn;
     *status = s;
     return true;
 }

@@ -51,15 +51,15 @@ bool Win32SerialApi::GetLineSettings(PortHandle port, LineSettings* settings) {
     if (!GetCommState(port, &dcb)) return false;
     settings->baudRate = dcb.BaudRate;
     settings->byteSize = dcb.ByteSize;
-    settings->parity = dcb.Parity;
-    settings->stopBits = dcb.StopBits;
+    settings->parity = static_cast<Parity>(dcb.Parity);
+    settings->stopBits = static_cast<StopBits>(dcb.StopBits);
     settings->fParity = dcb.fParity != 0;
     settings->fOutxCtsFlow = dcb.fOutxCtsFlow != 0;
     settings->fOutxDsrFlow = dcb.fOutxDsrFlow != 0;
     settings->fDsrSensitivity = dcb.fDsrSensitivity != 0;
     settings->fAbortOnError = dcb.fAbortOnError != 0;
-    settings->fDtrControl = static_cast<uint8_t>(dcb.fDtrControl);
-    settings->fRtsControl = static_cast<uint8_t>(dcb.fRtsControl);
+    settings->fDtrControl = static_cast<LineControl>(dcb.fDtrControl);
+    settings->fRtsControl = static_cast<LineControl>(dcb.fRtsControl);
     return true;
 }
 
@@ -72,15 +72,15 @@ bool Win32SerialApi::SetLineSettings(PortHandle port, const LineSettings& settin
     if (!GetCommState(port, &dcb)) return false;
     dcb.BaudRate = settings.baudRate;
     dcb.ByteSize = settings.byteSize;
-    dcb.Parity = settings.parity;
-    dcb.StopBits = settings.stopBits;
+    dcb.Parity = static_cast<BYTE>(settings.parity);
+    dcb.StopBits = static_cast<BYTE>(settings.stopBits);
     dcb.fParity = settings.fParity ? 1 : 0;
     dcb.fOutxCtsFlow = settings.fOutxCtsFlow ? 1 : 0;
     dcb.fOutxDsrFlow = settings.fOutxDsrFlow ? 1 : 0;
     dcb.fDsrSensitivity = settings.fDsrSensitivity ? 1 : 0;
     dcb.fAbortOnError = settings.fAbortOnError ? 1 : 0;
-    dcb.fDtrControl = settings.fDtrControl;
-    dcb.fRtsControl = settings.fRtsControl;
+    dcb.fDtrControl = static_cast<DWORD>(settings.fDtrControl);
+    dcb.fRtsControl = static_cast<DWORD>(settings.fRtsControl);
     return SetCommState(port, &dcb) != 0;
 }
 

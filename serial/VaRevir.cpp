@@ -2,15 +2,11 @@
 
 #include "serial/ComDriver.h"
 
-const fw::RuntimeClass VaRevir::classVaRevir = {"VaRevir", &VaRevir::CreateObject};
+namespace serial {
 
 VaRevir::VaRevir() {
     // The driver asks COM_BUSY about the thread after it has ended, so the object must stay.
     m_bAutoDelete = false;
-}
-
-fw::WorkerThread* VaRevir::CreateObject() {
-    return new VaRevir;
 }
 
 bool VaRevir::PreTranslateMessage(const fw::ThreadMessage& msg) {
@@ -27,12 +23,12 @@ bool VaRevir::StopSignalled(uint32_t timeoutMs) {
 void VaRevir::WriteLoop() {
     ComDriver* driver = m_pDriver;
     if (driver == nullptr) return;
-    serial::SerialApi& api = driver->api_;
-    const serial::PortHandle port = driver->port_;
+    SerialApi& api = driver->api_;
+    const PortHandle port = driver->port_;
     const bool keying = driver->keying_;
 
     // The loader's transmitter is keyed by RTS: high for exactly as long as bytes go out.
-    if (keying) api.Escape(port, serial::EscapeFunction::SETRTS);
+    if (keying) api.Escape(port, EscapeFunction::SetRts);
 
     const uint8_t* data = driver->pendingData_;
     uint32_t remaining = driver->pendingLength_;
@@ -56,5 +52,7 @@ void VaRevir::WriteLoop() {
         driver->pendingLength_ = remaining;
     } while (remaining != 0);
 
-    if (keying) api.Escape(port, serial::EscapeFunction::CLRRTS);
+    if (keying) api.Escape(port, EscapeFunction::ClearRts);
 }
+
+}  // namespace serial

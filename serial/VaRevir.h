@@ -1,6 +1,6 @@
-// The write worker: one short-lived thread per COM_WRITE. It waits for WM_COMWRITE, sends the
-// driver's pending write and ends its thread. The object outlives its thread; the driver
-// deletes it.
+// VaRevir, the driver's write worker: one short-lived thread per COM_WRITE. It waits for
+// WM_COMWRITE, sends the driver's pending write and ends its thread. The object outlives its
+// thread (COM_BUSY asks about it afterwards); the driver deletes it.
 #pragma once
 
 #include <cstdint>
@@ -8,15 +8,13 @@
 #include "framework/Event.h"
 #include "framework/WorkerThread.h"
 
+namespace serial {
+
 class ComDriver;
 
 class VaRevir : public fw::WorkerThread {
   public:
     VaRevir();
-
-    static const fw::RuntimeClass classVaRevir;
-    static fw::WorkerThread* CreateObject();
-    const fw::RuntimeClass* GetRuntimeClass() const override { return &classVaRevir; }
 
     // A port that keeps failing (or taking nothing) is given up after this many calls in a
     // row, so that a worker at time-critical priority never retries without end.
@@ -38,3 +36,5 @@ class VaRevir : public fw::WorkerThread {
     void WriteLoop();
     bool StopSignalled(uint32_t timeoutMs);
 };
+
+}  // namespace serial

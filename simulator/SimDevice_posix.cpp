@@ -1,16 +1,16 @@
-#include "simulator/SimDevice.h"
-
-#include <cerrno>
-#include <cstdlib>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cstdlib>
+#include <cstring>
 #include <thread>
+
+#include "simulator/SimDevice.h"
 
 namespace sim {
 

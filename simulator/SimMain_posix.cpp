@@ -1,14 +1,14 @@
 // krt42sim: a stand-in for the KRT42 adapter on a pseudo-terminal or a real serial line.
-#include <cerrno>
-#include <csignal>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <poll.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 

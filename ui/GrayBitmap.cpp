@@ -1,6 +1,6 @@
 #include "ui/GrayBitmap.h"
 
-namespace krt {
+namespace ui {
 
 namespace {
 
@@ -86,4 +86,4 @@ bool MakeGrayPixels(uint32_t bitCount, int32_t width, int32_t height, uint8_t* p
     }
 }
 
-}  // namespace krt
+}  // namespace ui

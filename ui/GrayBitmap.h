@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace krt {
+namespace ui {
 
 // Compression values of a bitmap header.
 constexpr uint32_t DIB_COMPRESSION_RGB = 0;
@@ -40,4 +40,4 @@ inline uint32_t GrayLevel(uint32_t blue, uint32_t green, uint32_t red) {
 bool MakeGrayPixels(uint32_t bitCount, int32_t width, int32_t height, uint8_t* pixels, size_t pixelBytes,
                     uint8_t* colourTable, size_t colourTableEntries);
 
-}  // namespace krt
+}  // namespace ui

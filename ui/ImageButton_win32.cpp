@@ -4,7 +4,7 @@
 
 #include "ui/GrayBitmap.h"
 
-namespace krt {
+namespace ui {
 
 namespace {
 
@@ -278,4 +278,4 @@ LRESULT ImageButton::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     return Default(message, wParam, lParam);
 }
 
-}  // namespace krt
+}  // namespace ui

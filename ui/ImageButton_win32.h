@@ -23,7 +23,7 @@
 
 #include "framework/win32/Window_win32.h"
 
-namespace krt {
+namespace ui {
 
 class ImageButton : public fw::Window {
   public:
@@ -73,4 +73,4 @@ class ImageButton : public fw::Window {
 // its pixels cannot be read, or null when the new bitmap cannot be made.
 HBITMAP MakeGrayBitmap(HDC dc, HBITMAP bitmap, const BITMAPINFOHEADER& header);
 
-}  // namespace krt
+}  // namespace ui

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <windows.h>
+
 #include <commctrl.h>
 
 #include "framework/win32/Window_win32.h"

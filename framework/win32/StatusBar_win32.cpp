@@ -2,8 +2,6 @@
 
 #include "framework/win32/App_win32.h"
 
-fw::StatusBar StatusBar;
-
 namespace fw {
 
 bool StatusBar::Create(HWND parent, int id) {

@@ -1,7 +1,8 @@
-// A status bar control and the process-wide one of the main window.
+// A status bar control.
 #pragma once
 
 #include <windows.h>
+
 #include <commctrl.h>
 
 #include "framework/win32/Window_win32.h"
@@ -22,6 +23,3 @@ class StatusBar : public Window {
 };
 
 }  // namespace fw
-
-// The main window's status bar, shared with the dialogs that report into it.
-extern fw::StatusBar StatusBar;

@@ -15,29 +15,30 @@ void Fail(const char* what) {
 }
 
 void ResetLink(adapter::AdapterLink& link) {
-    link.ParamIndex = -1;
-    std::memset(link.PortTable, 0, sizeof link.PortTable);
-    link.LineSpeed = 4800;
-    link.TailStage = 0;
-    link.FramePos = 0;
-    link.DlePending = 0;
-    std::memset(link.FrameBuffer, 0, sizeof link.FrameBuffer);
-    link.RxPending = 0;
-    link.RxCount = 0;
-    link.TimeoutState = adapter::Idle;
-    link.TimeoutTicks = 0;
+    link.state.ParamIndex = -1;
+    std::memset(link.state.PortTable, 0, sizeof link.state.PortTable);
+    link.state.LineSpeed = 4800;
+    link.state.TailStage = 0;
+    link.state.FramePos = 0;
+    link.state.DlePending = 0;
+    std::memset(link.state.FrameBuffer, 0, sizeof link.state.FrameBuffer);
+    link.state.RxPending = 0;
+    link.state.RxCount = 0;
+    link.state.TimeoutState = adapter::Idle;
+    link.state.TimeoutTicks = 0;
 }
 
 void CheckLinkUntouched(const adapter::AdapterLink& link, const QuietHost& host) {
     Check(host.calls == 0, "the receive path called the window");
-    Check(link.ParamIndex == -1, "ParamIndex changed");
-    Check(link.LineSpeed == 4800, "LineSpeed changed");
-    Check(link.TimeoutState == adapter::Idle && link.TimeoutTicks == 0, "countdown changed");
-    Check(link.RxPending == 0, "RxPending changed");
-    Check(!link.FrameDue(), "a frame fell due");
-    for (int i = 0; i < adapter::PORT_TABLE_SIZE; ++i) Check(link.PortTable[i] == 0, "PortTable changed");
-    Check(link.TailStage >= 0 && link.TailStage <= 2, "TailStage out of range");
-    Check(link.FramePos >= 0 && link.FramePos <= adapter::FRAME_WRAP_AT, "FramePos out of range");
+    Check(link.state.ParamIndex == -1, "ParamIndex changed");
+    Check(link.state.LineSpeed == 4800, "LineSpeed changed");
+    Check(link.state.TimeoutState == adapter::Idle && link.state.TimeoutTicks == 0, "countdown changed");
+    Check(link.state.RxPending == 0, "RxPending changed");
+    Check(!link.codec.FrameDue(), "a frame fell due");
+    for (int i = 0; i < portselect::PORT_TABLE_SIZE; ++i)
+        Check(link.state.PortTable[i] == 0, "PortTable changed");
+    Check(link.state.TailStage >= 0 && link.state.TailStage <= 2, "TailStage out of range");
+    Check(link.state.FramePos >= 0 && link.state.FramePos <= adapter::FRAME_WRAP_AT, "FramePos out of range");
 }
 
 void CheckTableShape(const configurator::ParameterTableModel& table) {

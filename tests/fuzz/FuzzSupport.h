@@ -9,6 +9,9 @@
 
 #include "adapter/AdapterLink.h"
 #include "configurator/ParameterTable.h"
+#include "portselect/Selection.h"
+#include "serial/ComDriver.h"
+#include "serial/SerialApi.h"
 
 namespace fuzz {
 
@@ -23,9 +26,33 @@ inline void Check(bool ok, const char* what) {
 class QuietHost : public adapter::LinkHost {
   public:
     void SetStatusText(int, const char*) override { ++calls; }
-    void EnableControl(int, bool) override { ++calls; }
+    void EnableReadButton(bool) override { ++calls; }
+    void EnablePortButton(bool) override { ++calls; }
     void PostLinkMessage(uint32_t) override { ++calls; }
     int calls = 0;
+};
+
+// A driver with no port behind it, as in a window that has none: sends go nowhere.
+class NoPortApi : public serial::SerialApi {
+  public:
+    serial::PortHandle Open(unsigned) override { return nullptr; }
+    void Close(serial::PortHandle) override {}
+    bool SetupQueues(serial::PortHandle, uint32_t, uint32_t) override { return false; }
+    bool GetTimeouts(serial::PortHandle, serial::CommTimeouts*) override { return false; }
+    bool SetTimeouts(serial::PortHandle, const serial::CommTimeouts&) override { return false; }
+    bool GetLineSettings(serial::PortHandle, serial::LineSettings*) override { return false; }
+    bool SetLineSettings(serial::PortHandle, const serial::LineSettings&) override { return false; }
+    bool SetEventMask(serial::PortHandle, uint32_t) override { return false; }
+    bool Escape(serial::PortHandle, serial::EscapeFunction) override { return false; }
+    bool GetModemStatus(serial::PortHandle, uint32_t*) override { return false; }
+    bool Read(serial::PortHandle, uint8_t*, uint32_t, uint32_t*) override { return false; }
+    bool Write(serial::PortHandle, const uint8_t*, uint32_t, uint32_t*) override { return false; }
+};
+
+struct NoPort {
+    NoPortApi api;
+    serial::ComDriver driver{serial::ComVariant::Configurator, api};
+    portselect::Selection selection;
 };
 
 // The real table, counting the calls that change it: a table nobody wrote to needs no checking.

@@ -14,7 +14,8 @@ using adapter::AdapterLink;
 struct Side {
     fuzz::QuietHost host;
     fuzz::CountingTable table;
-    AdapterLink link{host, &table};
+    fuzz::NoPort noPort;
+    AdapterLink link{host, &table, noPort.driver, noPort.selection};
     uint8_t frame[adapter::FRAME_BUFFER_SIZE];
 };
 
@@ -29,12 +30,12 @@ int Limit(int framePos) {
 
 // A field of plain decimal digits short enough not to saturate must read as its number.
 void CheckNumberField(const AdapterLink& link, int start) {
-    const int limit = Limit(link.FramePos);
+    const int limit = Limit(link.state.FramePos);
     int pos = start;
-    const int value = link.ReadNumberField(pos);
+    const int value = link.codec.ReadNumberField(pos);
     fuzz::Check(pos >= 0 && pos <= limit, "ReadNumberField left the frame");
     if (pos < limit) {
-        fuzz::Check(link.FrameBuffer[pos] == adapter::HT || link.FrameBuffer[pos] == adapter::FF,
+        fuzz::Check(link.state.FrameBuffer[pos] == adapter::HT || link.state.FrameBuffer[pos] == adapter::FF,
                     "ReadNumberField stopped inside a field");
     }
     if (start < -1 || start + 1 >= limit) {
@@ -42,7 +43,7 @@ void CheckNumberField(const AdapterLink& link, int start) {
         return;
     }
     const int first = start + 1;
-    if (link.FrameBuffer[first] == adapter::HT || link.FrameBuffer[first] == adapter::FF) {
+    if (link.state.FrameBuffer[first] == adapter::HT || link.state.FrameBuffer[first] == adapter::FF) {
         fuzz::Check(value == adapter::EMPTY_FIELD && pos == first, "an empty field misread");
         return;
     }
@@ -50,7 +51,7 @@ void CheckNumberField(const AdapterLink& link, int start) {
     int expect = 0;
     bool decimal = true;
     for (int i = first; i < pos; ++i, ++digits) {
-        const uint8_t b = link.FrameBuffer[i];
+        const uint8_t b = link.state.FrameBuffer[i];
         decimal = decimal && b >= '0' && b <= '9';
         if (decimal && digits < 9) expect = expect * 10 + (b - '0');
     }
@@ -70,25 +71,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int framePos = Le16(data);
     const int start = Le16(data + 2);
     size_t bytes = size - 4;
-    if (bytes > sizeof link.FrameBuffer) bytes = sizeof link.FrameBuffer;
-    std::memcpy(link.FrameBuffer, data + 4, bytes);
-    link.FramePos = framePos;
-    std::memcpy(side->frame, link.FrameBuffer, sizeof side->frame);
+    if (bytes > sizeof link.state.FrameBuffer) bytes = sizeof link.state.FrameBuffer;
+    std::memcpy(link.state.FrameBuffer, data + 4, bytes);
+    link.state.FramePos = framePos;
+    std::memcpy(side->frame, link.state.FrameBuffer, sizeof side->frame);
 
     CheckNumberField(link, start);
     const int limit = Limit(framePos);
-    const int dataStart = link.FindDataStart(start);
+    const int dataStart = link.codec.FindDataStart(start);
     fuzz::Check(dataStart == 0 || (dataStart >= 2 && dataStart <= limit &&
-                                   link.FrameBuffer[dataStart - 1] == adapter::STX &&
-                                   link.FrameBuffer[dataStart - 2] == adapter::DLE),
+                                   link.state.FrameBuffer[dataStart - 1] == adapter::STX &&
+                                   link.state.FrameBuffer[dataStart - 2] == adapter::DLE),
                 "FindDataStart gave no position behind a DLE STX");
 
-    for (int result : {link.OnParamValue(start), link.OnArrayValues(start), link.OnWriteReply(start),
-                       link.DispatchDleFrame()}) {
+    for (int result : {link.exchange.OnParamValue(start), link.exchange.OnArrayValues(start),
+                       link.exchange.OnWriteReply(start), link.codec.DispatchDleFrame()}) {
         fuzz::Check(result >= 0 && result <= 3, "a handler result outside 0 to 3");
     }
-    fuzz::Check(link.FramePos == framePos, "a reader moved FramePos");
-    fuzz::Check(std::memcmp(link.FrameBuffer, side->frame, sizeof side->frame) == 0,
+    fuzz::Check(link.state.FramePos == framePos, "a reader moved FramePos");
+    fuzz::Check(std::memcmp(link.state.FrameBuffer, side->frame, sizeof side->frame) == 0,
                 "a reader wrote the frame");
     fuzz::Check(side->host.calls == 0, "a handler called the window");
     if (side->table.writes != 0) fuzz::CheckTableShape(side->table);

@@ -18,7 +18,8 @@ using adapter::AdapterLink;
 struct Side {
     fuzz::QuietHost host;
     fuzz::CountingTable table;
-    AdapterLink link{host, &table};
+    fuzz::NoPort noPort;
+    AdapterLink link{host, &table, noPort.driver, noPort.selection};
 };
 
 Side& Whole() {
@@ -33,10 +34,10 @@ Side& Cut() {
 
 // One read: the bytes land in RxChunk with the zero that the driver adds behind them.
 int Read(AdapterLink& link, const uint8_t* bytes, int count) {
-    std::memcpy(link.RxChunk, bytes, static_cast<size_t>(count));
-    link.RxChunk[count] = 0;
-    link.RxCount = count;
-    return link.ReceiveDleBytes();
+    std::memcpy(link.state.RxChunk, bytes, static_cast<size_t>(count));
+    link.state.RxChunk[count] = 0;
+    link.state.RxCount = count;
+    return link.codec.ReceiveDleBytes();
 }
 
 }  // namespace
@@ -76,10 +77,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
 
     fuzz::Check(goodWhole == goodCut, "whole and cut reads found different numbers of frames");
-    fuzz::Check(whole.link.TailStage == cut.link.TailStage && whole.link.FramePos == cut.link.FramePos &&
-                    whole.link.DlePending == cut.link.DlePending,
+    fuzz::Check(whole.link.state.TailStage == cut.link.state.TailStage &&
+                    whole.link.state.FramePos == cut.link.state.FramePos &&
+                    whole.link.state.DlePending == cut.link.state.DlePending,
                 "assembler state differs between whole and cut reads");
-    fuzz::Check(std::memcmp(whole.link.FrameBuffer, cut.link.FrameBuffer, sizeof whole.link.FrameBuffer) == 0,
+    fuzz::Check(std::memcmp(whole.link.state.FrameBuffer, cut.link.state.FrameBuffer,
+                            sizeof whole.link.state.FrameBuffer) == 0,
                 "frame buffer differs between whole and cut reads");
     fuzz::Check((whole.table.writes == 0) == (cut.table.writes == 0), "only one of the tables was written");
     for (Side* side : {&whole, &cut}) fuzz::CheckLinkUntouched(side->link, side->host);

@@ -23,10 +23,10 @@ void CheckConfigurator(const fuzz::ScratchFile& file, const uint8_t* data, size_
     const size_t fields = size / 4;
 
     int32_t index = fields > 0 ? Le32(data) : defaults.SelectedPortIndex;
-    if (index < -1 || index >= adapter::PORT_TABLE_SIZE) index = -1;
+    if (index < -1 || index >= portselect::PORT_TABLE_SIZE) index = -1;
     fuzz::Check(read.SelectedPortIndex == index, "Vantrel.i port position");
     fuzz::Check(read.LineSpeed == (fields > 1 ? Le32(data + 4) : defaults.LineSpeed), "Vantrel.i line speed");
-    for (size_t i = 0; i < adapter::PORT_TABLE_SIZE; ++i) {
+    for (size_t i = 0; i < portselect::PORT_TABLE_SIZE; ++i) {
         const int32_t want = fields > 2 + i ? Le32(data + 8 + 4 * i) : 0;
         fuzz::Check(read.PortTable[i] == want, "Vantrel.i port table");
     }

@@ -6,26 +6,29 @@
 #include <cstring>
 #include <thread>
 
+#include "serial/VaRevir.h"
+
 namespace krt_test {
 
 using serial::CommTimeouts;
 using serial::EscapeFunction;
 using serial::LineSettings;
 using serial::PortHandle;
+using serial::VaRevir;
 
 FakeSerialApi::FakeSerialApi() {
     // Deliberately not what the driver sets, so a test sees every field that it changes.
     initialSettings_.baudRate = 4800;
     initialSettings_.byteSize = 5;
-    initialSettings_.parity = serial::ODDPARITY;
-    initialSettings_.stopBits = 2;
+    initialSettings_.parity = serial::Parity::Odd;
+    initialSettings_.stopBits = serial::StopBits::Two;
     initialSettings_.fParity = true;
     initialSettings_.fOutxCtsFlow = true;
     initialSettings_.fOutxDsrFlow = true;
     initialSettings_.fDsrSensitivity = true;
     initialSettings_.fAbortOnError = true;
-    initialSettings_.fDtrControl = 2;
-    initialSettings_.fRtsControl = 2;
+    initialSettings_.fDtrControl = serial::LineControl::Handshake;
+    initialSettings_.fRtsControl = serial::LineControl::Handshake;
 }
 
 FakeSerialApi::~FakeSerialApi() {
@@ -193,17 +196,17 @@ bool FakeSerialApi::IsOpen(unsigned port) {
 
 const char* FakeSerialApi::EscapeName(EscapeFunction function) {
     switch (function) {
-        case EscapeFunction::SETRTS:
+        case EscapeFunction::SetRts:
             return "SETRTS";
-        case EscapeFunction::CLRRTS:
+        case EscapeFunction::ClearRts:
             return "CLRRTS";
-        case EscapeFunction::SETDTR:
+        case EscapeFunction::SetDtr:
             return "SETDTR";
-        case EscapeFunction::CLRDTR:
+        case EscapeFunction::ClearDtr:
             return "CLRDTR";
-        case EscapeFunction::SETBREAK:
+        case EscapeFunction::SetBreak:
             return "SETBREAK";
-        case EscapeFunction::CLRBREAK:
+        case EscapeFunction::ClearBreak:
             return "CLRBREAK";
     }
     return "?";
@@ -391,18 +394,18 @@ bool FakeSerialApi::CreateStopEvent(fw::Event* event) {
     return SerialApi::CreateStopEvent(event);
 }
 
-fw::WorkerThread* FakeSerialApi::BeginWorker(const fw::RuntimeClass* cls, int priority) {
+bool FakeSerialApi::StartWorker(fw::WorkerThread* worker, int priority) {
     {
         std::lock_guard<std::mutex> lock(mu_);
         lastWorkerPriority_ = priority;
         if (refuseWorker_) {
             Record("worker refused");
-            return nullptr;
+            return false;
         }
         ++workersBegun_;
-        Record(std::string("worker ") + (cls != nullptr ? cls->className : "?"));
+        Record(dynamic_cast<VaRevir*>(worker) != nullptr ? "worker VaRevir" : "worker ?");
     }
-    return SerialApi::BeginWorker(cls, priority);
+    return SerialApi::StartWorker(worker, priority);
 }
 
 bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
@@ -414,11 +417,11 @@ bool WaitFor(const std::function<bool()>& condition, std::chrono::milliseconds l
     }
 }
 
-bool WaitUntilNotBusy(ComDriver& driver, std::chrono::milliseconds limit) {
+bool WaitUntilNotBusy(serial::ComDriver& driver, std::chrono::milliseconds limit) {
     return WaitFor(
         [&driver] {
             int busy = -1;
-            driver.Call(COM_BUSY, &busy, nullptr);
+            driver.ComDriverCall(serial::COM_BUSY, &busy, nullptr);
             return busy == 0;
         },
         limit);

@@ -104,7 +104,7 @@ class FakeSerialApi : public serial::SerialApi {
     bool Read(serial::PortHandle port, uint8_t* buffer, uint32_t size, uint32_t* got) override;
     bool Write(serial::PortHandle port, const uint8_t* data, uint32_t size, uint32_t* written) override;
     bool CreateStopEvent(fw::Event* event) override;
-    fw::WorkerThread* BeginWorker(const fw::RuntimeClass* cls, int priority) override;
+    bool StartWorker(fw::WorkerThread* worker, int priority) override;
 
   private:
     struct Port {
@@ -155,6 +155,6 @@ bool WaitFor(const std::function<bool()>& condition,
              std::chrono::milliseconds limit = std::chrono::seconds(10));
 
 // Waits until the driver's COM_BUSY answers 0 (the last write's worker has ended).
-bool WaitUntilNotBusy(ComDriver& driver, std::chrono::milliseconds limit = std::chrono::seconds(10));
+bool WaitUntilNotBusy(serial::ComDriver& driver, std::chrono::milliseconds limit = std::chrono::seconds(10));
 
 }  // namespace krt_test

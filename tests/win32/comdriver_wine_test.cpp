@@ -12,11 +12,8 @@
 //   close                         COM_CLOSE: OK result elapsed-ms
 //   call CODE                     any command code with *result preset to 77: OK return result
 //   quit
-// The driver's headers come first: they use names that <windows.h> defines as macros.
-#include "serial/ComDriver.h"
-#include "serial/SerialApi_win32.h"
-
 #include <windows.h>
+
 #include <fcntl.h>
 #include <io.h>
 
@@ -27,7 +24,12 @@
 #include <memory>
 #include <string>
 
+#include "serial/ComDriver.h"
+#include "serial/SerialApi_win32.h"
+
 namespace {
+
+using namespace serial;
 
 // Larger than a pty takes unread (about 22 kB), so that a peer that stops reading stalls a write.
 ComWriteBlock<60000> g_block;
@@ -53,9 +55,12 @@ std::string Hex(const unsigned char* data, size_t size) {
     return out;
 }
 
+// The session's current driver.
+ComDriver* g_driver = nullptr;
+
 int Call(uint32_t command, void* block) {
     int result = 0;
-    ComDriverCall(command, &result, block);
+    if (g_driver) g_driver->ComDriverCall(command, &result, block);
     return result;
 }
 
@@ -64,10 +69,9 @@ class Session {
     Session() { MakeDriver(ComVariant::Configurator); }
 
     void MakeDriver(ComVariant variant) {
-        if (driver_) Call(COM_CLOSE, nullptr);
-        ComDriverInstall(nullptr);
+        if (g_driver) Call(COM_CLOSE, nullptr);
         driver_.reset(new ComDriver(variant, api_));
-        ComDriverInstall(driver_.get());
+        g_driver = driver_.get();
     }
 
     bool Run(char* line) {
@@ -125,7 +129,7 @@ class Session {
             Reply("OK %d %lu", result, GetTickCount() - start);
         } else if (strcmp(verb, "call") == 0 && a) {
             int result = 77;
-            int returned = ComDriverCall(static_cast<uint32_t>(atoi(a)), &result, nullptr);
+            int returned = g_driver->ComDriverCall(static_cast<uint32_t>(atoi(a)), &result, nullptr);
             Reply("OK %d %d", returned, result);
         } else {
             Reply("ERR unknown command");
@@ -154,7 +158,7 @@ class Session {
         Reply("OK %d", Call(COM_WRITE, &g_block));
     }
 
-    serial::Win32SerialApi api_;
+    Win32SerialApi api_;
     std::unique_ptr<ComDriver> driver_;
 };
 

@@ -32,6 +32,7 @@
 // ID "-" names the window itself. Messages that cross into the program are sent with a time-out, so a
 // program that hangs shows as "ERR timeout" instead of hanging the probe.
 #include <windows.h>
+
 #include <commctrl.h>
 #include <fcntl.h>
 #include <io.h>

@@ -1,15 +1,8 @@
 // The Vantrel window in-process under Wine: a script of steps run from a thread timer while the
 // window's own modal loop (and the loops of its child dialogs) runs. Each step may wait for a
 // condition; the whole script has a generous time limit. Prints "N passed, N failed".
-// The serial headers come before <windows.h>, whose macros share names with their constants.
-#include "serial/ComDriver.h"
-#include "serial/SerialApi_win32.h"
-#include "configurator/ConfiguratorDialog_win32.h"
-#include "configurator/ParameterTable.h"
-#include "configurator/resource.h"
-#include "portselect/Selection.h"
-
 #include <windows.h>
+
 #include <commctrl.h>
 
 #include <cstdio>
@@ -19,11 +12,24 @@
 #include <string>
 #include <vector>
 
+#include "configurator/ConfiguratorDialog_win32.h"
+#include "configurator/ParameterTable.h"
+#include "configurator/resource.h"
+#include "portselect/Selection.h"
+#include "serial/ComDriver.h"
+#include "serial/SerialApi_win32.h"
+
 using configurator::ConfiguratorDialog;
 
 namespace {
 
 int passed = 0, failed = 0;
+
+// What the application owns in the program: the driver and the selection; and the main window
+// while it runs.
+serial::ComDriver* g_driver = nullptr;
+portselect::Selection g_selection;
+ConfiguratorDialog* MainDialog = nullptr;
 
 void Check(bool ok, const char* what) {
     if (ok) {
@@ -169,10 +175,12 @@ class TestApp : public fw::App {
 
   protected:
     bool InitInstance() override {
-        auto dialog = std::make_unique<ConfiguratorDialog>();
+        auto dialog = std::make_unique<ConfiguratorDialog>(*g_driver, g_selection);
+        MainDialog = dialog.get();
         SetMainWindow(dialog.get());
         dialog->DoModal(nullptr);
         SetMainWindow(nullptr);
+        MainDialog = nullptr;
         MSG msg;
         // The quit taken by the About box's loop must reach the loop outside the main window.
         quitSeen = ::PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE) != FALSE && msg.wParam == 7;
@@ -207,7 +215,8 @@ void BuildScript() {
             ::SendMessageA(::GetDlgItem(w, IDC_STATUS_BAR), SB_GETPARTS, 2, reinterpret_cast<LPARAM>(edges)));
         Check(parts == 2 && edges[0] == 2 * client.right / 3 && edges[1] == client.right,
               "status bar parts end at 2W/3 and W");
-        Check(SelectedPortIndex == -1 && SelectedSpeedIndex == -1 && MainDialog->Link().ParamIndex == -1,
+        Check(g_selection.SelectedPortIndex == -1 && g_selection.SelectedSpeedIndex == -1 &&
+                  MainDialog->Link().state.ParamIndex == -1,
               "no port, no speed, no read");
 
         HMENU menu = ::GetSystemMenu(w, FALSE);
@@ -263,10 +272,10 @@ void BuildScript() {
     once("link messages reach the link",
          [] { ::PostMessageA(MainDialog->Handle(), adapter::CM_SEARCH_FAILED, 0, 0); });
     script.push_back(WaitFor(
-        "search failed handled", [] { return SelectedSpeedIndex == 4; },
+        "search failed handled", [] { return g_selection.SelectedSpeedIndex == 4; },
         [] {
             HWND w = MainDialog->Handle();
-            Check(MainDialog->Link().LineSpeed == 4800, "port reopened at 4800");
+            Check(MainDialog->Link().state.LineSpeed == 4800, "port reopened at 4800");
             Check(!::IsWindowEnabled(::GetDlgItem(w, IDC_READ_BUTTON)) &&
                       ::IsWindowEnabled(::GetDlgItem(w, IDC_PORT_BUTTON)),
                   "after a failed search only the port button is enabled");
@@ -274,8 +283,8 @@ void BuildScript() {
 
     once("timer drives the link", [] {
         MainDialog->SetStatusText(0, "busy");
-        MainDialog->Link().TimeoutState = adapter::DoneNotice;
-        MainDialog->Link().TimeoutTicks = 3;
+        MainDialog->Link().state.TimeoutState = adapter::DoneNotice;
+        MainDialog->Link().state.TimeoutTicks = 3;
     });
     script.push_back(WaitFor("done notice cleared by the ticks", [] { return StatusText(0) == " "; }));
 
@@ -301,7 +310,7 @@ void BuildScript() {
         ::PostMessageA(List(), WM_KEYDOWN, VK_F5, 0);
     });
     script.push_back(WaitFor(
-        "read started", [] { return MainDialog->Link().ParamIndex == 0; },
+        "read started", [] { return MainDialog->Link().state.ParamIndex == 0; },
         [] {
             SetKeyDown(VK_F5, false);
             Check(StatusText(0) == "Получение параметров ...", "read text in part 0");
@@ -381,7 +390,6 @@ void BuildScript() {
             SetKeyDown(VK_ESCAPE, false);
             Check(Cell(4, 2) == "0000000000" && ItemImage(4) == adapter::MARK_BLANK,
                   "escape keeps text and mark");
-            MainDialog->Link().ParamIndex = 2;  // a read sequence running
             PostDoubleClick();
         }));
     script.push_back(WaitFor(
@@ -395,7 +403,6 @@ void BuildScript() {
         [] {
             Check(Cell(4, 2) == "15", "accepted text in the row");
             Check(ItemImage(4) == adapter::MARK_PENDING, "accepted row marked Pending");
-            Check(MainDialog->Link().ParamIndex == -1, "an accepted edit ends the running read");
         }));
 
     static HWND about = nullptr;
@@ -425,11 +432,13 @@ void BuildSearchScript() {
         [] {
             HWND w = MainDialog->Handle();
             auto& link = MainDialog->Link();
-            Check(SelectedPortIndex == 2 && link.PortTable[0] == 1 && link.PortTable[1] == 3 &&
-                      link.PortTable[2] == 4 && link.PortTable[3] == 0,
+            Check(g_selection.SelectedPortIndex == 2 && link.state.PortTable[0] == 1 &&
+                      link.state.PortTable[1] == 3 && link.state.PortTable[2] == 4 &&
+                      link.state.PortTable[3] == 0,
                   "settings file read before the start decision");
             Check(StatusText(1).rfind("Поиск на скорости ", 0) == 0, "the search runs at once");
-            Check(link.TimeoutState >= adapter::Search1200 && link.TimeoutState <= adapter::Search115200,
+            Check(link.state.TimeoutState >= adapter::Search1200 &&
+                      link.state.TimeoutState <= adapter::Search115200,
                   "a search state is counting down");
             Check(!::IsWindowEnabled(::GetDlgItem(w, IDC_READ_BUTTON)) &&
                       !::IsWindowEnabled(::GetDlgItem(w, IDC_PORT_BUTTON)),
@@ -468,14 +477,13 @@ int main() {
     ::DeleteFileA("Vantrel.i");
 
     serial::Win32SerialApi api;
-    ComDriver driver(ComVariant::Configurator, api);
-    ComDriverInstall(&driver);
+    serial::ComDriver driver(serial::ComVariant::Configurator, api);
+    g_driver = &driver;
 
     BuildScript();
     ::SetTimer(nullptr, 0, 50, Tick);
     TestApp app;
     app.Run();
-    ComDriverInstall(nullptr);
 
     Check(current == script.size(), "every step ran");
     Check(app.quitSeen, "the quit reached the loop outside the main window");
@@ -493,13 +501,13 @@ int main() {
     int32_t stored[66] = {2, 4800, 1, 3, 4};
     Check(WriteFileBytes("Vantrel.i", stored, sizeof stored), "settings file for the second run");
     BuildSearchScript();
-    SelectedPortIndex = -1;
+    g_selection.SelectedPortIndex = -1;
     {
-        ComDriver driver2(ComVariant::Configurator, api);
-        ComDriverInstall(&driver2);
+        serial::ComDriver driver2(serial::ComVariant::Configurator, api);
+        g_driver = &driver2;
         TestApp second;
         second.Run();
-        ComDriverInstall(nullptr);
+        g_driver = &driver;
     }
     Check(current == script.size(), "every step of the second run ran");
     bytes.clear();
@@ -509,7 +517,7 @@ int main() {
         int32_t values[66];
         std::memcpy(values, bytes.data(), sizeof values);
         bool speedKnown = false;
-        for (int32_t speed : SpeedTable) speedKnown = speedKnown || values[1] == speed;
+        for (int32_t speed : portselect::SpeedTable) speedKnown = speedKnown || values[1] == speed;
         Check(values[0] == 2 && values[2] == 1 && values[3] == 3 && values[4] == 4 && values[5] == 0 &&
                   speedKnown,
               "second run keeps the port, the table and a search speed");

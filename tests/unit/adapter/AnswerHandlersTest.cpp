@@ -1,8 +1,8 @@
 // Decoding of the adapter's answers into the table: values, units, elements, rows outside the
 // table, foreign channels, frames without data, and frames cut short.
-#include <cstring>
-
 #include <gtest/gtest.h>
+
+#include <cstring>
 
 #include "tests/unit/adapter/LinkRig.h"
 
@@ -42,17 +42,21 @@ TEST(ParamValueAnswer, ResultCodesAndAnswersThatLeaveTheTableAlone) {
         return std::strcmp(rig.table->Text(0, COL_VALUE), "0000000000") == 0 &&
                std::strcmp(rig.table->Text(1, COL_VALUE), "0000000000") == 0;
     };
-    EXPECT_EQ(rig.link->OnParamValue(rig.LoadFrame(WireFrame(FN_PARAM_VALUE, "\t0\t003\x0C\t9\x0C"))), 0);
+    EXPECT_EQ(
+        rig.link->exchange.OnParamValue(rig.LoadFrame(WireFrame(FN_PARAM_VALUE, "\t0\t003\x0C\t9\x0C"))), 0);
     EXPECT_STREQ(rig.table->Text(0, COL_VALUE), "9");
     rig.table->SetText(0, COL_VALUE, "0000000000");
 
-    EXPECT_EQ(rig.link->OnParamValue(rig.LoadFrame(WireFrame(FN_PARAM_VALUE, "\t0\t004\x0C\t9\x0C"))), 1);
-    EXPECT_EQ(rig.link->OnParamValue(rig.LoadFrame(WireFrame(FN_PARAM_VALUE, "\t1\t003\x0C\t9\x0C"))), 3);
-    EXPECT_EQ(rig.link->OnParamValue(rig.LoadFrame(WireFrame(FN_PARAM_VALUE, "\t\t003\x0C\t9\x0C"))), 3);
+    EXPECT_EQ(
+        rig.link->exchange.OnParamValue(rig.LoadFrame(WireFrame(FN_PARAM_VALUE, "\t0\t004\x0C\t9\x0C"))), 1);
+    EXPECT_EQ(
+        rig.link->exchange.OnParamValue(rig.LoadFrame(WireFrame(FN_PARAM_VALUE, "\t1\t003\x0C\t9\x0C"))), 3);
+    EXPECT_EQ(rig.link->exchange.OnParamValue(rig.LoadFrame(WireFrame(FN_PARAM_VALUE, "\t\t003\x0C\t9\x0C"))),
+              3);
     // No DLE STX: the data start is missing.
     Bytes noStx = WireFrame(FN_PARAM_VALUE, "\t0\t003\x0C\t9\x0C");
     noStx[6] = 'x';
-    EXPECT_EQ(rig.link->OnParamValue(rig.LoadFrame(noStx)), 2);
+    EXPECT_EQ(rig.link->exchange.OnParamValue(rig.LoadFrame(noStx)), 2);
     EXPECT_TRUE(untouched());
 
     // Through the whole receive path the same answers are ignored.
@@ -65,26 +69,26 @@ TEST(ParamValueAnswer, ResultCodesAndAnswersThatLeaveTheTableAlone) {
 TEST(ParamValueAnswer, FieldsEndWhereTheFrameEnds) {
     LinkRig rig;
     // Whatever lies behind FramePos is not part of the frame.
-    std::memset(rig.link->FrameBuffer, 'X', sizeof rig.link->FrameBuffer);
+    std::memset(rig.link->state.FrameBuffer, 'X', sizeof rig.link->state.FrameBuffer);
     const Bytes body = {DLE, US, FN_PARAM_VALUE, DLE, STX, HT, '0', HT, '0', '0', '3', FF, HT, '4', '2'};
-    std::memcpy(rig.link->FrameBuffer, body.data(), body.size());
-    rig.link->FramePos = static_cast<int32_t>(body.size());
-    EXPECT_EQ(rig.link->OnParamValue(3), 0);
+    std::memcpy(rig.link->state.FrameBuffer, body.data(), body.size());
+    rig.link->state.FramePos = static_cast<int32_t>(body.size());
+    EXPECT_EQ(rig.link->exchange.OnParamValue(3), 0);
     EXPECT_STREQ(rig.table->Text(0, COL_VALUE), "42");
     EXPECT_STREQ(rig.table->Text(0, COL_UNITS), "");
 
     // Cut inside the head: the parameter field runs to the end.
-    rig.link->FramePos = 9;
-    EXPECT_EQ(rig.link->OnParamValue(3), 1);
+    rig.link->state.FramePos = 9;
+    EXPECT_EQ(rig.link->exchange.OnParamValue(3), 1);
 
     // A frame that fills the buffer to its last byte.
-    std::memset(rig.link->FrameBuffer, '7', sizeof rig.link->FrameBuffer);
-    std::memcpy(rig.link->FrameBuffer, body.data(), body.size());
-    rig.link->FramePos = FRAME_BUFFER_SIZE;
-    EXPECT_EQ(rig.link->OnParamValue(3), 0);
+    std::memset(rig.link->state.FrameBuffer, '7', sizeof rig.link->state.FrameBuffer);
+    std::memcpy(rig.link->state.FrameBuffer, body.data(), body.size());
+    rig.link->state.FramePos = FRAME_BUFFER_SIZE;
+    EXPECT_EQ(rig.link->exchange.OnParamValue(3), 0);
     EXPECT_EQ(std::strlen(rig.table->Text(0, COL_VALUE)), static_cast<std::size_t>(FRAME_BUFFER_SIZE - 13));
-    EXPECT_EQ(rig.link->OnArrayValues(3), 1);
-    EXPECT_EQ(rig.link->OnWriteReply(3), 0);
+    EXPECT_EQ(rig.link->exchange.OnArrayValues(3), 1);
+    EXPECT_EQ(rig.link->exchange.OnWriteReply(3), 0);
 }
 
 TEST(ArrayAnswer, ElementsFillTheirRowsOnly) {
@@ -120,7 +124,7 @@ TEST(ArrayAnswer, ElementsFillTheirRowsOnly) {
 TEST(ArrayAnswer, RowsOutsideTheTableStopTheDecoding) {
     LinkRig rig;
     // Elements 97 and 98 are rows 102 and 103; element 99 has no row, nor has anything after it.
-    EXPECT_EQ(rig.link->OnArrayValues(rig.LoadFrame(
+    EXPECT_EQ(rig.link->exchange.OnArrayValues(rig.LoadFrame(
                   WireFrame(FN_ARRAY_VALUES, "\t0\t052\t97\t4\x0C\ta\x0C\tb\x0C\tc\x0C\td\x0C"))),
               1);
     EXPECT_STREQ(rig.table->Text(102, COL_VALUE), "a");
@@ -128,30 +132,34 @@ TEST(ArrayAnswer, RowsOutsideTheTableStopTheDecoding) {
 
     // A start that reads below zero ('-' counts as -3): the first element has no row, and the
     // ones after it are not looked at either.
-    EXPECT_EQ(rig.link->OnArrayValues(
+    EXPECT_EQ(rig.link->exchange.OnArrayValues(
                   rig.LoadFrame(WireFrame(FN_ARRAY_VALUES, "\t0\t099\t-\t3\x0C\tm\x0C\tn\x0C"))),
               1);
     EXPECT_STREQ(rig.table->Text(0, COL_VALUE), "0000000000");
     EXPECT_STREQ(rig.table->Text(1, COL_VALUE), "0000000000");
 
     // Unknown parameter, empty start or count, foreign channel, no data start.
-    EXPECT_EQ(rig.link->OnArrayValues(rig.LoadFrame(WireFrame(FN_ARRAY_VALUES, "\t0\t053\t0\t1\x0C\tm\x0C"))),
+    EXPECT_EQ(rig.link->exchange.OnArrayValues(
+                  rig.LoadFrame(WireFrame(FN_ARRAY_VALUES, "\t0\t053\t0\t1\x0C\tm\x0C"))),
               1);
-    EXPECT_EQ(rig.link->OnArrayValues(rig.LoadFrame(WireFrame(FN_ARRAY_VALUES, "\t0\t052\t\t1\x0C\tm\x0C"))),
+    EXPECT_EQ(rig.link->exchange.OnArrayValues(
+                  rig.LoadFrame(WireFrame(FN_ARRAY_VALUES, "\t0\t052\t\t1\x0C\tm\x0C"))),
               1);
-    EXPECT_EQ(rig.link->OnArrayValues(rig.LoadFrame(WireFrame(FN_ARRAY_VALUES, "\t0\t052\t0\t\x0C\tm\x0C"))),
+    EXPECT_EQ(rig.link->exchange.OnArrayValues(
+                  rig.LoadFrame(WireFrame(FN_ARRAY_VALUES, "\t0\t052\t0\t\x0C\tm\x0C"))),
               1);
-    EXPECT_EQ(rig.link->OnArrayValues(rig.LoadFrame(WireFrame(FN_ARRAY_VALUES, "\t7\t052\t0\t1\x0C\tm\x0C"))),
+    EXPECT_EQ(rig.link->exchange.OnArrayValues(
+                  rig.LoadFrame(WireFrame(FN_ARRAY_VALUES, "\t7\t052\t0\t1\x0C\tm\x0C"))),
               3);
     Bytes noStx = WireFrame(FN_ARRAY_VALUES, "\t0\t052\t0\t1\x0C\tm\x0C");
     noStx[5] = 'x';
-    EXPECT_EQ(rig.link->OnArrayValues(rig.LoadFrame(noStx)), 2);
+    EXPECT_EQ(rig.link->exchange.OnArrayValues(rig.LoadFrame(noStx)), 2);
     EXPECT_STREQ(rig.table->Text(5, COL_VALUE), "00");
 
     // A huge count on a short frame ends at the table's last row.
-    EXPECT_EQ(
-        rig.link->OnArrayValues(rig.LoadFrame(WireFrame(FN_ARRAY_VALUES, "\t0\t052\t90\t99999999999\x0C"))),
-        1);
+    EXPECT_EQ(rig.link->exchange.OnArrayValues(
+                  rig.LoadFrame(WireFrame(FN_ARRAY_VALUES, "\t0\t052\t90\t99999999999\x0C"))),
+              1);
 }
 
 TEST(WriteReply, EmptyReplyClearsTheMarkAndATextRefusalShowsIt) {
@@ -171,24 +179,34 @@ TEST(WriteReply, EmptyReplyClearsTheMarkAndATextRefusalShowsIt) {
     EXPECT_STREQ(rig.table->Text(3, COL_VALUE), "\xCD\xE5\xF2");
 
     rig.table->SetMark(0, MARK_PENDING);
-    EXPECT_EQ(rig.link->OnWriteReply(rig.LoadFrame(WireFrame(FN_WRITE_REPLY, "\t0\t003\x0C\t\x0C"))), 0);
+    EXPECT_EQ(rig.link->exchange.OnWriteReply(rig.LoadFrame(WireFrame(FN_WRITE_REPLY, "\t0\t003\x0C\t\x0C"))),
+              0);
     EXPECT_EQ(rig.table->Mark(0), MARK_BLANK);
-    EXPECT_EQ(rig.link->OnWriteReply(rig.LoadFrame(WireFrame(FN_WRITE_REPLY, "\t0\t006\x0C\t\tbad\x0C"))), 0);
+    EXPECT_EQ(
+        rig.link->exchange.OnWriteReply(rig.LoadFrame(WireFrame(FN_WRITE_REPLY, "\t0\t006\x0C\t\tbad\x0C"))),
+        0);
     EXPECT_EQ(rig.table->Mark(1), MARK_ERROR);
     EXPECT_STREQ(rig.table->Text(1, COL_VALUE), "bad");
 
     // Rows outside the table, unknown parameters, foreign channels and missing data start.
-    EXPECT_EQ(
-        rig.link->OnWriteReply(rig.LoadFrame(WireFrame(FN_WRITE_REPLY, "\t0\t052\t99\t1\x0C\t\tno\x0C"))), 1);
-    EXPECT_EQ(rig.link->OnWriteReply(rig.LoadFrame(WireFrame(FN_WRITE_REPLY, "\t0\t052\t\t1\x0C\t\tno\x0C"))),
+    EXPECT_EQ(rig.link->exchange.OnWriteReply(
+                  rig.LoadFrame(WireFrame(FN_WRITE_REPLY, "\t0\t052\t99\t1\x0C\t\tno\x0C"))),
+              1);
+    EXPECT_EQ(rig.link->exchange.OnWriteReply(
+                  rig.LoadFrame(WireFrame(FN_WRITE_REPLY, "\t0\t052\t\t1\x0C\t\tno\x0C"))),
+              1);
+    EXPECT_EQ(rig.link->exchange.OnWriteReply(
+                  rig.LoadFrame(WireFrame(FN_WRITE_REPLY, "\t0\t099\t-\t1\x0C\t\tno\x0C"))),
               1);
     EXPECT_EQ(
-        rig.link->OnWriteReply(rig.LoadFrame(WireFrame(FN_WRITE_REPLY, "\t0\t099\t-\t1\x0C\t\tno\x0C"))), 1);
-    EXPECT_EQ(rig.link->OnWriteReply(rig.LoadFrame(WireFrame(FN_WRITE_REPLY, "\t0\t011\x0C\t\tno\x0C"))), 1);
-    EXPECT_EQ(rig.link->OnWriteReply(rig.LoadFrame(WireFrame(FN_WRITE_REPLY, "\t4\t003\x0C\t\tno\x0C"))), 3);
+        rig.link->exchange.OnWriteReply(rig.LoadFrame(WireFrame(FN_WRITE_REPLY, "\t0\t011\x0C\t\tno\x0C"))),
+        1);
+    EXPECT_EQ(
+        rig.link->exchange.OnWriteReply(rig.LoadFrame(WireFrame(FN_WRITE_REPLY, "\t4\t003\x0C\t\tno\x0C"))),
+        3);
     Bytes noStx = WireFrame(FN_WRITE_REPLY, "\t0\t003\x0C\t\tno\x0C");
     noStx[5] = 'x';
-    EXPECT_EQ(rig.link->OnWriteReply(rig.LoadFrame(noStx)), 2);
+    EXPECT_EQ(rig.link->exchange.OnWriteReply(rig.LoadFrame(noStx)), 2);
     EXPECT_EQ(rig.table->Mark(0), MARK_BLANK);
     EXPECT_STREQ(rig.table->Text(0, COL_VALUE), "0000000000");
     EXPECT_EQ(rig.table->Mark(104 - 1), MARK_BLANK);

@@ -1,13 +1,13 @@
 // The receive side of the frame codec: the byte-by-byte assembler over RxChunk, dispatch by
 // function code, and the field readers that the answer handlers use.
+#include <gtest/gtest.h>
+
 #include <climits>
 #include <cstring>
 #include <string>
 
-#include <gtest/gtest.h>
-
 #include "FrameTestSupport.h"
-#include "framework/WorkerThread.h"
+#include "framework/DebugOutput.h"
 
 using namespace adapter;
 using adapter_test::Bytes;
@@ -41,12 +41,12 @@ TEST(FrameReceive, GoodFrameGoesToTheHandlerOfItsCodeAndStaysInTheBuffer) {
         ASSERT_EQ(t.handlers.calls.size(), 1u);
         EXPECT_EQ(t.handlers.calls[0].code, code);
         EXPECT_EQ(t.handlers.calls[0].pos, 3);  // behind DLE US code: the buffer starts after SOH
-        EXPECT_EQ(t.link->FramePos, static_cast<int>(frame.size()) - 2);
-        EXPECT_EQ(0, std::memcmp(t.link->FrameBuffer, frame.data() + 2, frame.size() - 2));
-        EXPECT_EQ(t.link->TailStage, 0);
+        EXPECT_EQ(t.link->state.FramePos, static_cast<int>(frame.size()) - 2);
+        EXPECT_EQ(0, std::memcmp(t.link->state.FrameBuffer, frame.data() + 2, frame.size() - 2));
+        EXPECT_EQ(t.link->state.TailStage, 0);
 
         t.handlers.answer = 2;
-        EXPECT_EQ(t.link->DispatchDleFrame(), 2);
+        EXPECT_EQ(t.link->codec.DispatchDleFrame(), 2);
     }
 }
 
@@ -57,8 +57,8 @@ TEST(FrameReceive, UnknownCodeEntersTheValueHandlerAtTheFirstChecksumByte) {
     EXPECT_EQ(t.Feed(frame), 0);
     ASSERT_EQ(t.handlers.calls.size(), 1u);
     EXPECT_EQ(t.handlers.calls[0].code, FN_PARAM_VALUE);
-    EXPECT_EQ(t.handlers.calls[0].pos, t.link->FramePos - 2);
-    EXPECT_EQ(t.link->FindDataStart(t.handlers.calls[0].pos), 0);
+    EXPECT_EQ(t.handlers.calls[0].pos, t.link->state.FramePos - 2);
+    EXPECT_EQ(t.link->codec.FindDataStart(t.handlers.calls[0].pos), 0);
 }
 
 TEST(FrameReceive, FrameSplitOverSeveralReadsIsAssembled) {
@@ -103,7 +103,7 @@ TEST(FrameReceive, ChecksumBytesEqualToControlBytesAreTakenAsChecksum) {
             adapter_test::LinkUnderTest t;
             EXPECT_EQ(t.Feed(frame), 0) << int(control) << " " << which;
             EXPECT_EQ(t.handlers.calls.size(), 1u);
-            EXPECT_EQ(t.link->FramePos, static_cast<int>(frame.size()) - 2);
+            EXPECT_EQ(t.link->state.FramePos, static_cast<int>(frame.size()) - 2);
             // Nothing was left half-open for the next frame.
             EXPECT_EQ(t.Feed(WireFrame(FN_WRITE_REPLY, "\t0\t006\f\f")), 0);
             EXPECT_EQ(t.handlers.calls.size(), 2u);
@@ -137,7 +137,7 @@ TEST(FrameReceive, BadChecksumIsDroppedSilentlyAndTheNextFrameIsNotLost) {
 
     EXPECT_EQ(t.Feed(bad), 1);
     EXPECT_TRUE(t.handlers.calls.empty());
-    EXPECT_EQ(t.link->TailStage, 0);
+    EXPECT_EQ(t.link->state.TailStage, 0);
     EXPECT_EQ(t.Feed(good), 0);
     EXPECT_EQ(t.handlers.calls.size(), 1u);
 
@@ -185,7 +185,7 @@ TEST(FrameReceive, BufferWrapsAfter7167BytesAndLaterFramesAreIntact) {
         // A frame that starts near the buffer's end.
         adapter_test::LinkUnderTest t;
         EXPECT_EQ(FeedInReads(t, Noise(7160, 'n')), 0);
-        EXPECT_EQ(t.link->FramePos, 7160);
+        EXPECT_EQ(t.link->state.FramePos, 7160);
         EXPECT_EQ(t.Feed(good), 0);
         ASSERT_EQ(t.handlers.calls.size(), 1u);
         EXPECT_EQ(t.handlers.calls[0].pos, 3);
@@ -194,9 +194,9 @@ TEST(FrameReceive, BufferWrapsAfter7167BytesAndLaterFramesAreIntact) {
         // A stream without SOH goes round and round.
         adapter_test::LinkUnderTest t;
         EXPECT_EQ(FeedInReads(t, Noise(2 * 7167 + 50, 'n')), 0);
-        EXPECT_EQ(t.link->FramePos, 50);
-        EXPECT_EQ(t.link->FrameBuffer[7166], 'n');
-        EXPECT_EQ(t.link->FrameBuffer[7167], 0);  // never written
+        EXPECT_EQ(t.link->state.FramePos, 50);
+        EXPECT_EQ(t.link->state.FrameBuffer[7166], 'n');
+        EXPECT_EQ(t.link->state.FrameBuffer[7167], 0);  // never written
         EXPECT_EQ(t.Feed(good), 0);
         EXPECT_EQ(t.handlers.calls.size(), 1u);
     }
@@ -223,15 +223,15 @@ TEST(FrameReceive, AReadIsLookedAtUpTo6140Bytes) {
         adapter_test::LinkUnderTest t;
         EXPECT_EQ(t.Feed(Concat(Noise(RX_TAKE_MAX - good.size() + 1, 'n'), good)), 1);
         EXPECT_TRUE(t.handlers.calls.empty());
-        EXPECT_EQ(t.link->FramePos, static_cast<int>(good.size()) - 3);
+        EXPECT_EQ(t.link->state.FramePos, static_cast<int>(good.size()) - 3);
     }
     {
         // A count beyond the chunk itself stays inside it.
         adapter_test::LinkUnderTest t;
-        std::memset(t.link->RxChunk, 'n', sizeof t.link->RxChunk);
-        t.link->RxCount = 100000;
-        EXPECT_EQ(t.link->ReceiveDleBytes(), 1);
-        EXPECT_EQ(t.link->FramePos, RX_TAKE_MAX);
+        std::memset(t.link->state.RxChunk, 'n', sizeof t.link->state.RxChunk);
+        t.link->state.RxCount = 100000;
+        EXPECT_EQ(t.link->codec.ReceiveDleBytes(), 1);
+        EXPECT_EQ(t.link->state.FramePos, RX_TAKE_MAX);
     }
 }
 
@@ -247,11 +247,11 @@ TEST(FrameReceive, EmptyReadOnlyWritesTheDebuggerLine) {
     const auto old = fw::SetDebugOutputHook(CatchDebug);
     g_debugText.clear();
     EXPECT_EQ(t.Feed({}), 1);
-    t.link->RxCount = -5;
-    EXPECT_EQ(t.link->ReceiveDleBytes(), 1);
+    t.link->state.RxCount = -5;
+    EXPECT_EQ(t.link->codec.ReceiveDleBytes(), 1);
     fw::SetDebugOutputHook(old);
     EXPECT_EQ(g_debugText, "Read 0 bytes and didn't overlap.\n\rRead 0 bytes and didn't overlap.\n\r");
-    EXPECT_EQ(t.link->FramePos, 7);
+    EXPECT_EQ(t.link->state.FramePos, 7);
     // The half frame goes on where it stopped.
     EXPECT_EQ(t.Feed(Bytes(good.begin() + 9, good.end())), 0);
 }
@@ -274,46 +274,46 @@ TEST(FieldReaders, NumberField) {
         {"\t", EMPTY_FIELD, 1},                               // nothing left in the frame
     };
     for (const Case& c : cases) {
-        std::memset(t.link->FrameBuffer, '7', 64);  // stale bytes behind the frame
+        std::memset(t.link->state.FrameBuffer, '7', 64);  // stale bytes behind the frame
         t.LoadFrame(c.bytes);
         int pos = 0;
-        EXPECT_EQ(t.link->ReadNumberField(pos), c.value) << c.bytes;
+        EXPECT_EQ(t.link->codec.ReadNumberField(pos), c.value) << c.bytes;
         EXPECT_EQ(pos, c.endPos) << c.bytes;
     }
 
     // Positions at or past the frame's end read as empty and stay at its end.
     t.LoadFrame("\t5\f");
     int pos = 3;
-    EXPECT_EQ(t.link->ReadNumberField(pos), EMPTY_FIELD);
+    EXPECT_EQ(t.link->codec.ReadNumberField(pos), EMPTY_FIELD);
     EXPECT_EQ(pos, 3);
     pos = 50;
-    EXPECT_EQ(t.link->ReadNumberField(pos), EMPTY_FIELD);
+    EXPECT_EQ(t.link->codec.ReadNumberField(pos), EMPTY_FIELD);
     EXPECT_EQ(pos, 3);
 
     // A FramePos beyond the buffer: reading stops at the buffer's end.
-    std::memcpy(t.link->FrameBuffer + FRAME_BUFFER_SIZE - 8, "\t1234567", 8);
-    t.link->FramePos = 9000;
-    t.link->RxPending = 8;
+    std::memcpy(t.link->state.FrameBuffer + FRAME_BUFFER_SIZE - 8, "\t1234567", 8);
+    t.link->state.FramePos = 9000;
+    t.link->state.RxPending = 8;
     pos = FRAME_BUFFER_SIZE - 8;
-    EXPECT_EQ(t.link->ReadNumberField(pos), 1234567);
+    EXPECT_EQ(t.link->codec.ReadNumberField(pos), 1234567);
     EXPECT_EQ(pos, FRAME_BUFFER_SIZE);
 }
 
 TEST(FieldReaders, DataStart) {
     adapter_test::LinkUnderTest t;
     t.LoadFrame(std::string("\x10\x1F\x03\x10\x02\t0\x10\x02", 9));
-    EXPECT_EQ(t.link->FindDataStart(0), 5);
-    EXPECT_EQ(t.link->FindDataStart(5), 9);
-    EXPECT_EQ(t.link->FindDataStart(-20), 5);
-    t.link->FramePos = 8;  // the second pair is cut by the frame's end
-    EXPECT_EQ(t.link->FindDataStart(5), 0);
-    EXPECT_EQ(t.link->FindDataStart(100), 0);
+    EXPECT_EQ(t.link->codec.FindDataStart(0), 5);
+    EXPECT_EQ(t.link->codec.FindDataStart(5), 9);
+    EXPECT_EQ(t.link->codec.FindDataStart(-20), 5);
+    t.link->state.FramePos = 8;  // the second pair is cut by the frame's end
+    EXPECT_EQ(t.link->codec.FindDataStart(5), 0);
+    EXPECT_EQ(t.link->codec.FindDataStart(100), 0);
 
     // STX only counts straight after a DLE.
     t.LoadFrame(std::string("\x02\x10\x41\x02\x10\x10\x02", 7));
-    EXPECT_EQ(t.link->FindDataStart(0), 7);
+    EXPECT_EQ(t.link->codec.FindDataStart(0), 7);
     t.LoadFrame(std::string("\x02\x10\x41\x02", 4));
-    EXPECT_EQ(t.link->FindDataStart(0), 0);
+    EXPECT_EQ(t.link->codec.FindDataStart(0), 0);
 }
 
 }  // namespace

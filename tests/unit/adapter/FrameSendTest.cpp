@@ -1,11 +1,10 @@
 // The send side of the frame codec: checksum, frames on the wire, the length cap, the frames
 // that wait while a write is still going out, and the OEM text conversion of the link host.
+#include <gtest/gtest.h>
 #include <iconv.h>
 
 #include <cstring>
 #include <string>
-
-#include <gtest/gtest.h>
 
 #include "FrameTestSupport.h"
 #include "tests/support/FakeSerialApi.h"
@@ -19,23 +18,16 @@ constexpr unsigned kPort = 3;
 
 class FrameSend : public ::testing::Test {
   protected:
-    FrameSend() : driver(ComVariant::Configurator, api) {}
-
     void SetUp() override {
-        ComDriverInstall(&driver);
-        ComOpenBlock open;
+        serial::ComOpenBlock open;
         open.port = kPort;
         open.speed = 9600;
-        int result = -1;
-        ComDriverCall(COM_OPEN, &result, &open);
-        ASSERT_EQ(result, 0);
+        ASSERT_EQ(driver.Command(serial::COM_OPEN, &open), serial::COM_OK);
     }
     void TearDown() override {
         api.BlockWrites(false);
         api.ReleaseWrites();
-        int result = 0;
-        ComDriverCall(COM_CLOSE, &result, nullptr);
-        ComDriverInstall(nullptr);
+        driver.Command(serial::COM_CLOSE, nullptr);
     }
 
     Bytes OnWire() {
@@ -43,7 +35,7 @@ class FrameSend : public ::testing::Test {
         return api.Written(kPort);
     }
     Bytes SendBlockBytes() const {
-        const auto& block = t.link->SendBlock;
+        const auto& block = t.link->state.SendBlock;
         return Bytes(block.data, block.data + block.length);
     }
     // Sends the frame and returns its bytes as they went out on the wire.
@@ -51,21 +43,21 @@ class FrameSend : public ::testing::Test {
         Bytes z = frame;
         z.push_back(0);
         const size_t before = api.Written(kPort).size();
-        EXPECT_EQ(t.link->SendDleFrame(z.data()), 0);
+        EXPECT_EQ(t.link->codec.SendDleFrame(z.data()), 0);
         Bytes wire = OnWire();
         return Bytes(wire.begin() + static_cast<long>(before), wire.end());
     }
     // Flushes on each poll, as the link timer does at every tick, until nothing is due.
     bool FlushUntilNothingDue() {
         return krt_test::WaitFor([&] {
-            t.link->FlushDueFrames();
-            return !t.link->FrameDue();
+            t.link->codec.FlushDueFrames();
+            return !t.link->codec.FrameDue();
         });
     }
 
-    krt_test::FakeSerialApi api;
-    ComDriver driver;
     adapter_test::LinkUnderTest t;
+    krt_test::FakeSerialApi& api = t.api;
+    serial::ComDriver& driver = t.driver;
 };
 
 TEST(Crc16Xmodem, CheckValueAndZeroOverBodyWithItsChecksum) {
@@ -84,7 +76,7 @@ TEST_F(FrameSend, ProbeAndReadRequestsGoOutWithTheirChecksums) {
     EXPECT_EQ(PROBE_FRAME[16], 0);
     const Bytes probeWire = {0x10, 0x01, 0x10, 0x1F, 0x1D, 0x10, 0x02, 0x09, 0x30,
                              0x09, 0x30, 0x30, 0x33, 0x0C, 0x10, 0x03, 0xC5, 0x15};
-    EXPECT_EQ(t.link->SendDleFrame(PROBE_FRAME), 0);
+    EXPECT_EQ(t.link->codec.SendDleFrame(PROBE_FRAME), 0);
     EXPECT_EQ(OnWire(), probeWire);
     EXPECT_EQ(Crc16Xmodem(probeWire.data() + 2, 16), 0);
 
@@ -130,20 +122,20 @@ TEST_F(FrameSend, FrameLengthIsCappedAt6000AndShortFramesStayInBounds) {
 
 TEST_F(FrameSend, FrameFallingDueDuringAWriteWaitsWithoutTouchingTheBlock) {
     api.BlockWrites(true);
-    EXPECT_EQ(t.link->SendDleFrame(PROBE_FRAME), 0);
+    EXPECT_EQ(t.link->codec.SendDleFrame(PROBE_FRAME), 0);
     ASSERT_TRUE(api.WaitForBlockedWrite());
     const Bytes inFlight = SendBlockBytes();
 
     Bytes second = adapter_test::FrameBody(FN_READ_ARRAY, "\t0\t099\t1\t001\f");
     Bytes secondZ = second;
     secondZ.push_back(0);
-    EXPECT_EQ(t.link->SendDleFrame(secondZ.data()), 0);
-    EXPECT_TRUE(t.link->FrameDue());
+    EXPECT_EQ(t.link->codec.SendDleFrame(secondZ.data()), 0);
+    EXPECT_TRUE(t.link->codec.FrameDue());
     EXPECT_EQ(SendBlockBytes(), inFlight);
 
     // A tick while the write still hangs keeps it waiting.
-    t.link->FlushDueFrames();
-    EXPECT_TRUE(t.link->FrameDue());
+    t.link->codec.FlushDueFrames();
+    EXPECT_TRUE(t.link->codec.FrameDue());
     EXPECT_EQ(SendBlockBytes(), inFlight);
 
     api.BlockWrites(false);
@@ -162,7 +154,7 @@ TEST_F(FrameSend, DueFramesKeepTheirOrderAndTheNewestIsRefusedWhenAllSlotsAreFul
     auto send = [&](int i) {
         Bytes z = request(i);
         z.push_back(0);
-        return t.link->SendDleFrame(z.data());
+        return t.link->codec.SendDleFrame(z.data());
     };
     api.BlockWrites(true);
     EXPECT_EQ(send(0), 0);
@@ -191,7 +183,7 @@ TEST_F(FrameSend, DueFramesKeepTheirOrderAndTheNewestIsRefusedWhenAllSlotsAreFul
 TEST(OemText, DefaultConversionMapsCodePage866To1251) {
     adapter_test::QuietHost host;
     char text[] = "\x80\x8F\xF0\xFC\xA0\xAF\xE0\xEF\xF1 Ab1\t";
-    host.OemToAnsi(text);
+    host.ConvertOemText(text);
     EXPECT_STREQ(text, "\xC0\xCF\xA8\xB9\xE0\xEF\xF0\xFF\xB8 Ab1\t");
 
     // Every high byte that has a place in 1251 lands there; the box-drawing rest becomes a

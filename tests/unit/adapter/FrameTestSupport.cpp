@@ -1,8 +1,8 @@
 #include "tests/unit/adapter/FrameTestSupport.h"
 
-#include <cstring>
-
 #include <gtest/gtest.h>
+
+#include <cstring>
 
 namespace adapter_test {
 
@@ -30,20 +30,20 @@ Bytes Concat(const Bytes& a, const Bytes& b) {
     return r;
 }
 
-LinkUnderTest::LinkUnderTest() : link(std::make_unique<AdapterLink>(host, nullptr)) {
-    link->SetHandlers(&handlers);
+LinkUnderTest::LinkUnderTest() : link(std::make_unique<AdapterLink>(host, nullptr, driver, selection)) {
+    link->codec.SetHandlers(&handlers);
 }
 
 int LinkUnderTest::Feed(const Bytes& bytes) {
-    EXPECT_LE(bytes.size(), sizeof link->RxChunk);
-    if (!bytes.empty()) std::memcpy(link->RxChunk, bytes.data(), bytes.size());
-    link->RxCount = static_cast<int32_t>(bytes.size());
-    return link->ReceiveDleBytes();
+    EXPECT_LE(bytes.size(), sizeof link->state.RxChunk);
+    if (!bytes.empty()) std::memcpy(link->state.RxChunk, bytes.data(), bytes.size());
+    link->state.RxCount = static_cast<int32_t>(bytes.size());
+    return link->codec.ReceiveDleBytes();
 }
 
 void LinkUnderTest::LoadFrame(const std::string& bytes) {
-    std::memcpy(link->FrameBuffer, bytes.data(), bytes.size());
-    link->FramePos = static_cast<int32_t>(bytes.size());
+    std::memcpy(link->state.FrameBuffer, bytes.data(), bytes.size());
+    link->state.FramePos = static_cast<int32_t>(bytes.size());
 }
 
 }  // namespace adapter_test

@@ -7,6 +7,9 @@
 #include <vector>
 
 #include "adapter/AdapterLink.h"
+#include "portselect/Selection.h"
+#include "serial/ComDriver.h"
+#include "tests/support/FakeSerialApi.h"
 
 namespace adapter_test {
 
@@ -15,7 +18,8 @@ using Bytes = std::vector<uint8_t>;
 class QuietHost : public adapter::LinkHost {
   public:
     void SetStatusText(int, const char*) override {}
-    void EnableControl(int, bool) override {}
+    void EnableReadButton(bool) override {}
+    void EnablePortButton(bool) override {}
     void PostLinkMessage(uint32_t) override {}
 };
 
@@ -56,6 +60,9 @@ struct LinkUnderTest {
 
     QuietHost host;
     RecordingHandlers handlers;
+    krt_test::FakeSerialApi api;
+    serial::ComDriver driver{serial::ComVariant::Configurator, api};  // with no port open
+    portselect::Selection selection;
     std::unique_ptr<adapter::AdapterLink> link;
 };
 

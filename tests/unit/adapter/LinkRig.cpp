@@ -1,11 +1,9 @@
 #include "tests/unit/adapter/LinkRig.h"
 
-#include <cstdio>
-#include <cstring>
-
 #include <gtest/gtest.h>
 
-#include "portselect/Selection.h"
+#include <cstdio>
+#include <cstring>
 
 namespace adapter_test {
 
@@ -49,22 +47,17 @@ std::vector<Bytes> SplitFrames(const Bytes& wire) {
 }
 
 LinkRig::LinkRig() {
-    ComDriverInstall(&driver);
     table = std::make_unique<configurator::ParameterTableModel>();
-    link = std::make_unique<AdapterLink>(host, table.get());
-    SelectedPortIndex = 1;
-    SelectedSpeedIndex = -1;
-    link->PortTable[0] = 1;
-    link->PortTable[1] = static_cast<int32_t>(kPort);
-    link->PortTable[2] = 4;
+    link = std::make_unique<AdapterLink>(host, table.get(), driver, selection);
+    selection.SelectedPortIndex = 1;
+    selection.SelectedSpeedIndex = -1;
+    link->state.PortTable[0] = 1;
+    link->state.PortTable[1] = static_cast<int32_t>(kPort);
+    link->state.PortTable[2] = 4;
 }
 
 LinkRig::~LinkRig() {
-    int result = 0;
-    ComDriverCall(COM_CLOSE, &result, nullptr);
-    ComDriverInstall(nullptr);
-    SelectedPortIndex = -1;
-    SelectedSpeedIndex = -1;
+    driver.Command(serial::COM_CLOSE, nullptr);
 }
 
 void LinkRig::Settle() {
@@ -111,9 +104,9 @@ bool LinkRig::TickUntil(const std::function<bool()>& condition, int limit) {
 
 void LinkRig::Receive(const Bytes& bytes) {
     ASSERT_LE(bytes.size(), static_cast<std::size_t>(RX_TAKE_MAX));
-    std::memcpy(link->RxChunk, bytes.data(), bytes.size());
-    link->RxCount = static_cast<int32_t>(bytes.size());
-    link->RxPending = 1;
+    std::memcpy(link->state.RxChunk, bytes.data(), bytes.size());
+    link->state.RxCount = static_cast<int32_t>(bytes.size());
+    link->state.RxPending = 1;
     EXPECT_TRUE(link->HandleLinkMessage(CM_RECEIVED));
     Settle();
 }
@@ -122,8 +115,8 @@ int LinkRig::LoadFrame(const Bytes& wire) {
     // The assembler keeps everything after the SOH.
     const std::size_t skip = (wire.size() >= 2 && wire[1] == SOH) ? 2 : 0;
     const std::size_t n = wire.size() - skip;
-    std::memcpy(link->FrameBuffer, wire.data() + skip, n);
-    link->FramePos = static_cast<int32_t>(n);
+    std::memcpy(link->state.FrameBuffer, wire.data() + skip, n);
+    link->state.FramePos = static_cast<int32_t>(n);
     return 3;  // DLE US code
 }
 

@@ -12,6 +12,7 @@
 
 #include "adapter/AdapterLink.h"
 #include "configurator/ParameterTable.h"
+#include "portselect/Selection.h"
 #include "serial/ComDriver.h"
 #include "tests/support/FakeSerialApi.h"
 #include "tests/unit/adapter/FrameTestSupport.h"
@@ -21,12 +22,14 @@ namespace adapter_test {
 class RecordingHost : public adapter::LinkHost {
   public:
     void SetStatusText(int part, const char* text) override;
-    void EnableControl(int controlId, bool enable) override { enabled[controlId] = enable; }
+    void EnableReadButton(bool enable) override { readButton = enable; }
+    void EnablePortButton(bool enable) override { portButton = enable; }
     void PostLinkMessage(uint32_t message) override { posted.push_back(message); }
 
     // Status texts per part, in the order they were set (as the bar's CP1251 bytes).
     std::vector<std::string> status[2];
-    std::map<int, bool> enabled;
+    bool readButton = false;
+    bool portButton = false;
     std::vector<uint32_t> posted;  // not yet delivered
     // Every message the loop delivered, with the tick it was posted in.
     std::vector<std::pair<int, uint32_t>> delivered;
@@ -73,7 +76,8 @@ class LinkRig {
     const std::vector<Request>& Requests() const { return requests_; }
 
     krt_test::FakeSerialApi api;
-    ComDriver driver{ComVariant::Configurator, api};
+    serial::ComDriver driver{serial::ComVariant::Configurator, api};
+    portselect::Selection selection;
     RecordingHost host;
     std::unique_ptr<configurator::ParameterTableModel> table;
     std::unique_ptr<adapter::AdapterLink> link;

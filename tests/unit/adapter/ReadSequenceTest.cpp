@@ -1,7 +1,7 @@
 // The read sequence: six requests one at a time, answered or timed out, and the finished notice.
-#include <cstdio>
-
 #include <gtest/gtest.h>
+
+#include <cstdio>
 
 #include "tests/unit/adapter/LinkRig.h"
 
@@ -52,16 +52,16 @@ void AnswerEverything(LinkRig& rig, const Request& r) {
 
 TEST(ReadSequence, FullReadFillsEveryRowThenShowsTheNoticeForThreeSeconds) {
     LinkRig rig;
-    rig.link->OpenPortAt(9600);
+    rig.link->search.OpenPortAt(9600);
     for (int row = 0; row < 104; ++row) rig.table->SetMark(row, MARK_PENDING);
     rig.adapter = [&](const Request& r) { AnswerEverything(rig, r); };
 
     rig.link->StartParameterRead();
     rig.Settle();
     EXPECT_EQ(rig.host.status[0], std::vector<std::string>({"Получение параметров ..."}));
-    ASSERT_TRUE(rig.TickUntil([&] { return rig.link->ParamIndex == -1; }, 100));
+    ASSERT_TRUE(rig.TickUntil([&] { return rig.link->state.ParamIndex == -1; }, 100));
     EXPECT_EQ(rig.host.LastStatus(0), "Получение данных закончено ");
-    EXPECT_EQ(rig.link->TimeoutState, DoneNotice);
+    EXPECT_EQ(rig.link->state.TimeoutState, DoneNotice);
 
     ASSERT_EQ(rig.Requests().size(), 6u);
     for (int step = 0; step < 6; ++step) ExpectRequest(rig.Requests()[step].frame, kReadRequests[step], step);
@@ -87,12 +87,12 @@ TEST(ReadSequence, FullReadFillsEveryRowThenShowsTheNoticeForThreeSeconds) {
     EXPECT_EQ(rig.host.LastStatus(0), "Получение данных закончено ");
     rig.Tick();
     EXPECT_EQ(rig.host.LastStatus(0), " ");
-    EXPECT_EQ(rig.link->TimeoutState, Idle);
+    EXPECT_EQ(rig.link->state.TimeoutState, Idle);
 }
 
 TEST(ReadSequence, SilentAdapterTimesOutEachStepThenFinishes) {
     LinkRig rig;
-    rig.link->OpenPortAt(9600);
+    rig.link->search.OpenPortAt(9600);
     rig.link->StartParameterRead();
     rig.Settle();
     rig.Ticks(600);
@@ -107,7 +107,7 @@ TEST(ReadSequence, SilentAdapterTimesOutEachStepThenFinishes) {
     for (int step = 0; step < 6; ++step) ExpectRequest(rig.Requests()[step].frame, kReadRequests[step], step);
     EXPECT_EQ(rig.host.status[0],
               std::vector<std::string>({"Получение параметров ...", "Получение данных закончено "}));
-    EXPECT_EQ(rig.link->ParamIndex, -1);
+    EXPECT_EQ(rig.link->state.ParamIndex, -1);
     EXPECT_STREQ(rig.table->Text(5, COL_VALUE), "00");  // rows keep their texts
 
     rig.Ticks(150);
@@ -118,41 +118,41 @@ TEST(ReadSequence, SilentAdapterTimesOutEachStepThenFinishes) {
 
 TEST(ReadSequence, SecondStartWhileReadingChangesNothing) {
     LinkRig rig;
-    rig.link->OpenPortAt(9600);
+    rig.link->search.OpenPortAt(9600);
     rig.link->StartParameterRead();
     rig.Settle();
     rig.Ticks(130);  // step 1 is out
-    ASSERT_EQ(rig.link->ParamIndex, 1);
-    const int ticks = rig.link->TimeoutTicks;
+    ASSERT_EQ(rig.link->state.ParamIndex, 1);
+    const int ticks = rig.link->state.TimeoutTicks;
     rig.link->StartParameterRead();
     rig.Settle();
-    EXPECT_EQ(rig.link->ParamIndex, 1);
-    EXPECT_EQ(rig.link->TimeoutTicks, ticks);
+    EXPECT_EQ(rig.link->state.ParamIndex, 1);
+    EXPECT_EQ(rig.link->state.TimeoutTicks, ticks);
     EXPECT_EQ(rig.Requests().size(), 2u);
     EXPECT_EQ(rig.host.status[0].size(), 1u);
 }
 
 TEST(ReadSequence, AcceptedEditEndsTheReadAfterItsCurrentRequest) {
     LinkRig rig;
-    rig.link->OpenPortAt(9600);
+    rig.link->search.OpenPortAt(9600);
     rig.link->StartParameterRead();
     rig.Settle();
     rig.Answer(WireFrame(FN_PARAM_VALUE, "\t0\t003\x0C\t5\x0C"));
     rig.Tick();
-    ASSERT_EQ(rig.link->ParamIndex, 1);  // step 1 is out
+    ASSERT_EQ(rig.link->state.ParamIndex, 1);  // step 1 is out
 
     // What the in-place edit does when the user accepts a value.
     rig.table->SetText(7, COL_VALUE, "15");
     rig.table->SetMark(7, MARK_PENDING);
-    rig.link->ParamIndex = -1;
-    ASSERT_TRUE(rig.link->WriteParameter(7));
+    rig.link->state.ParamIndex = -1;
+    ASSERT_TRUE(rig.link->exchange.WriteParameter(7));
     rig.Settle();
 
     // The answer to step 1 is still decoded, but no step follows it.
     rig.Answer(WireFrame(FN_PARAM_VALUE, "\t0\t006\x0C\t12\x0C"));
     rig.Tick();
     EXPECT_STREQ(rig.table->Text(1, COL_VALUE), "12");
-    EXPECT_EQ(rig.link->ParamIndex, -1);
+    EXPECT_EQ(rig.link->state.ParamIndex, -1);
     rig.Ticks(300);
     ASSERT_EQ(rig.Requests().size(), 3u);  // steps 0 and 1 and the write
     EXPECT_EQ(rig.Requests()[2].frame[4], FN_ARRAY_VALUES);
@@ -167,15 +167,15 @@ TEST(ReadSequence, AcceptedEditEndsTheReadAfterItsCurrentRequest) {
 
 TEST(ReadSequence, StepsOutsideTheSequenceSendTheFirstRequest) {
     LinkRig rig;
-    rig.link->OpenPortAt(9600);
+    rig.link->search.OpenPortAt(9600);
     for (int step : {-1, 7, 100}) {
-        rig.link->RequestParameter(step);
+        rig.link->exchange.RequestParameter(step);
         rig.Settle();
     }
     ASSERT_EQ(rig.Requests().size(), 3u);
     for (const Request& r : rig.Requests()) ExpectRequest(r.frame, kReadRequests[0], 0);
-    EXPECT_EQ(rig.link->TimeoutState, AwaitAnswer);
-    EXPECT_EQ(rig.link->TimeoutTicks, 100);
+    EXPECT_EQ(rig.link->state.TimeoutState, AwaitAnswer);
+    EXPECT_EQ(rig.link->state.TimeoutTicks, 100);
 }
 
 }  // namespace

@@ -24,7 +24,7 @@ TEST(AdapterSearch, AdapterAt9600IsFoundAfterTheSlowerSpeeds) {
     };
     rig.link->StartAdapterSearch();
     rig.Settle();
-    ASSERT_TRUE(rig.TickUntil([&] { return rig.link->TimeoutState == Idle; }, 1000));
+    ASSERT_TRUE(rig.TickUntil([&] { return rig.link->state.TimeoutState == Idle; }, 1000));
 
     const std::vector<std::string> expected = {
         "Порт выбран", "Поиск на скорости 1200", "Адаптера нет...",
@@ -45,29 +45,29 @@ TEST(AdapterSearch, AdapterAt9600IsFoundAfterTheSlowerSpeeds) {
     const auto lines = rig.api.LineSettingsSet();
     ASSERT_FALSE(lines.empty());
     EXPECT_EQ(lines.back().byteSize, 8);
-    EXPECT_EQ(lines.back().parity, serial::NOPARITY);
-    EXPECT_EQ(lines.back().stopBits, serial::ONESTOPBIT);
+    EXPECT_EQ(lines.back().parity, serial::Parity::None);
+    EXPECT_EQ(lines.back().stopBits, serial::StopBits::One);
 
-    EXPECT_TRUE(rig.host.enabled[IDC_READ_BUTTON]);
-    EXPECT_TRUE(rig.host.enabled[IDC_PORT_BUTTON]);
-    EXPECT_EQ(SelectedSpeedIndex, 5);
-    EXPECT_EQ(rig.link->LineSpeed, 9600);
-    EXPECT_EQ(rig.link->TimeoutTicks, 0);
+    EXPECT_TRUE(rig.host.readButton);
+    EXPECT_TRUE(rig.host.portButton);
+    EXPECT_EQ(rig.selection.SelectedSpeedIndex, 5);
+    EXPECT_EQ(rig.link->state.LineSpeed, 9600);
+    EXPECT_EQ(rig.link->state.TimeoutTicks, 0);
     // The probe's answer is decoded like any answer, and no read starts by itself.
     EXPECT_STREQ(rig.table->Text(0, COL_VALUE), "0000000042");
-    EXPECT_EQ(rig.link->ParamIndex, -1);
+    EXPECT_EQ(rig.link->state.ParamIndex, -1);
     rig.Ticks(200);
     EXPECT_EQ(rig.Requests().size(), 4u);
 }
 
 TEST(AdapterSearch, SilentLineWalksEverySpeedThenGivesUpAtFourThousandEightHundred) {
     LinkRig rig;
-    rig.host.enabled[IDC_READ_BUTTON] = true;  // left enabled by an earlier connection
+    rig.host.readButton = true;  // left enabled by an earlier connection
     rig.link->StartAdapterSearch();
     rig.Settle();
-    EXPECT_EQ(SelectedSpeedIndex, 2);
-    EXPECT_EQ(rig.link->TimeoutState, Search1200);
-    EXPECT_EQ(rig.link->TimeoutTicks, 100);
+    EXPECT_EQ(rig.selection.SelectedSpeedIndex, 2);
+    EXPECT_EQ(rig.link->state.TimeoutState, Search1200);
+    EXPECT_EQ(rig.link->state.TimeoutTicks, 100);
 
     rig.Ticks(520);
 
@@ -92,11 +92,11 @@ TEST(AdapterSearch, SilentLineWalksEverySpeedThenGivesUpAtFourThousandEightHundr
 
     EXPECT_TRUE(rig.api.IsOpen(LinkRig::kPort));
     EXPECT_EQ(rig.api.PortSettings(LinkRig::kPort).baudRate, 4800u);
-    EXPECT_EQ(rig.link->LineSpeed, 4800);
-    EXPECT_EQ(SelectedSpeedIndex, 4);
-    EXPECT_EQ(rig.link->TimeoutState, Idle);
-    EXPECT_FALSE(rig.host.enabled[IDC_READ_BUTTON]);
-    EXPECT_TRUE(rig.host.enabled[IDC_PORT_BUTTON]);
+    EXPECT_EQ(rig.link->state.LineSpeed, 4800);
+    EXPECT_EQ(rig.selection.SelectedSpeedIndex, 4);
+    EXPECT_EQ(rig.link->state.TimeoutState, Idle);
+    EXPECT_FALSE(rig.host.readButton);
+    EXPECT_TRUE(rig.host.portButton);
 
     // An answer long after the search still counts as the connection.
     rig.Ticks(300);
@@ -104,7 +104,7 @@ TEST(AdapterSearch, SilentLineWalksEverySpeedThenGivesUpAtFourThousandEightHundr
     rig.Answer(Answer003("7"));
     rig.Tick();
     EXPECT_EQ(rig.host.LastStatus(1), "Подключение на COM3 (4800)");
-    EXPECT_TRUE(rig.host.enabled[IDC_READ_BUTTON]);
+    EXPECT_TRUE(rig.host.readButton);
     EXPECT_STREQ(rig.table->Text(0, COL_VALUE), "7");
 }
 
@@ -118,7 +118,7 @@ TEST(AdapterSearch, BadFramesDoNotCountAndTheCountdownGoesOn) {
     rig.Answer(bad);
     rig.Ticks(89);
     EXPECT_TRUE(rig.host.delivered.size() == 1 && rig.host.delivered[0].second == CM_RECEIVED);
-    EXPECT_EQ(rig.link->RxPending, 0);
+    EXPECT_EQ(rig.link->state.RxPending, 0);
     rig.Tick();
     EXPECT_EQ(rig.host.delivered.back(), std::make_pair(100, static_cast<uint32_t>(CM_SEARCH_2400)));
     EXPECT_STREQ(rig.table->Text(0, COL_VALUE), "0000000000");
@@ -128,7 +128,7 @@ TEST(AdapterSearch, PortOutcomesAndPositionsOutsideTheTable) {
     {
         // An empty entry opens nothing; the search still runs its course.
         LinkRig rig;
-        rig.link->PortTable[1] = 0;
+        rig.link->state.PortTable[1] = 0;
         rig.link->StartAdapterSearch();
         rig.Settle();
         EXPECT_EQ(rig.host.status[1], std::vector<std::string>({"Порт выбран", "Поиск на скорости 1200"}));
@@ -139,10 +139,10 @@ TEST(AdapterSearch, PortOutcomesAndPositionsOutsideTheTable) {
     {
         LinkRig rig;
         rig.api.FailOpen(LinkRig::kPort);
-        EXPECT_EQ(rig.link->OpenPortAt(2400), 3);
+        EXPECT_EQ(rig.link->search.OpenPortAt(2400), 3);
         EXPECT_EQ(rig.host.status[1],
                   std::vector<std::string>({"Порт выбран", "Нет подключения к COM-порту"}));
-        EXPECT_EQ(rig.link->LineSpeed, 2400);
+        EXPECT_EQ(rig.link->state.LineSpeed, 2400);
         // A search that ends on a port that will not open leaves that news on show.
         rig.host.status[1].clear();
         rig.link->HandleLinkMessage(CM_SEARCH_FAILED);
@@ -152,17 +152,17 @@ TEST(AdapterSearch, PortOutcomesAndPositionsOutsideTheTable) {
     for (int32_t index : {-1, 64, 1000, -5}) {
         // Never looked up: the position counts as no port at all.
         LinkRig rig;
-        SelectedPortIndex = index;
+        rig.selection.SelectedPortIndex = index;
         rig.link->StartAdapterSearch();
         rig.Settle();
         EXPECT_TRUE(rig.api.OpenCalls().empty()) << index;
-        EXPECT_EQ(rig.link->OpenParams.port, 0) << index;
+        EXPECT_EQ(rig.link->state.OpenParams.port, 0) << index;
     }
     {
         // A number that does not fit the open block never wraps onto a real port.
         LinkRig rig;
-        rig.link->PortTable[1] = 65536 + 3;
-        rig.link->OpenPortAt(1200);
+        rig.link->state.PortTable[1] = 65536 + 3;
+        rig.link->search.OpenPortAt(1200);
         EXPECT_TRUE(rig.api.OpenCalls().empty());
     }
 }
@@ -174,12 +174,12 @@ TEST(AdapterSearch, ReadStartedDuringTheSearchStopsIt) {
     rig.Ticks(120);  // now at 2400
     rig.link->StartParameterRead();
     rig.Settle();
-    EXPECT_EQ(rig.link->TimeoutState, AwaitAnswer);
+    EXPECT_EQ(rig.link->state.TimeoutState, AwaitAnswer);
     rig.Ticks(100);
     EXPECT_EQ(rig.host.delivered.back().second, CM_NO_ANSWER);
     rig.Ticks(600);
     for (const auto& d : rig.host.delivered) EXPECT_NE(d.second, CM_SEARCH_4800);
-    EXPECT_EQ(rig.link->LineSpeed, 2400);
+    EXPECT_EQ(rig.link->state.LineSpeed, 2400);
 }
 
 TEST(AdapterSearch, OnlyLinkMessagesAreTaken) {
@@ -192,14 +192,14 @@ TEST(AdapterSearch, OnlyLinkMessagesAreTaken) {
 
 TEST(LinkTimer, StrayStateFallsBackToIdleAndDoneNoticeClearsTheLeftPart) {
     LinkRig rig;
-    rig.link->TimeoutState = static_cast<int8_t>(-100);  // read as signed: not a known state
-    rig.link->TimeoutTicks = 5;
+    rig.link->state.TimeoutState = static_cast<int8_t>(-100);  // read as signed: not a known state
+    rig.link->state.TimeoutTicks = 5;
     rig.Tick();
-    EXPECT_EQ(rig.link->TimeoutState, Idle);
+    EXPECT_EQ(rig.link->state.TimeoutState, Idle);
     EXPECT_TRUE(rig.host.delivered.empty());
 
-    rig.link->TimeoutState = DoneNotice;
-    rig.link->TimeoutTicks = 3;
+    rig.link->state.TimeoutState = DoneNotice;
+    rig.link->state.TimeoutTicks = 3;
     rig.Ticks(2);
     EXPECT_TRUE(rig.host.status[0].empty());
     rig.Tick();
@@ -209,13 +209,13 @@ TEST(LinkTimer, StrayStateFallsBackToIdleAndDoneNoticeClearsTheLeftPart) {
 
 TEST(LinkTimer, OneChunkIsReadAndHeldUntilItHasBeenHandled) {
     LinkRig rig;
-    rig.link->OpenPortAt(9600);
+    rig.link->search.OpenPortAt(9600);
     rig.Answer(ToBytes("noise"));
     rig.link->OnLinkTimer();
     ASSERT_EQ(rig.host.posted, std::vector<uint32_t>({CM_RECEIVED}));
-    EXPECT_EQ(rig.link->RxPending, 1);
-    EXPECT_EQ(rig.link->RxCount, 5);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(rig.link->RxChunk), 5), "noise");
+    EXPECT_EQ(rig.link->state.RxPending, 1);
+    EXPECT_EQ(rig.link->state.RxCount, 5);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(rig.link->state.RxChunk), 5), "noise");
 
     // More bytes wait in the port while the chunk is pending.
     rig.Answer(ToBytes("more"));
@@ -223,7 +223,7 @@ TEST(LinkTimer, OneChunkIsReadAndHeldUntilItHasBeenHandled) {
     EXPECT_EQ(rig.host.posted.size(), 1u);
     EXPECT_EQ(rig.api.RxLeft(LinkRig::kPort), 4u);
     rig.DeliverPosted();
-    EXPECT_EQ(rig.link->RxPending, 0);
+    EXPECT_EQ(rig.link->state.RxPending, 0);
     rig.Tick();
     EXPECT_EQ(rig.api.RxLeft(LinkRig::kPort), 0u);
 }

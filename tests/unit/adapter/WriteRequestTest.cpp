@@ -1,8 +1,8 @@
 // The write request of an edited row, and the values too long to go out whole.
+#include <gtest/gtest.h>
+
 #include <cstdio>
 #include <string>
-
-#include <gtest/gtest.h>
 
 #include "tests/unit/adapter/LinkRig.h"
 
@@ -13,14 +13,14 @@ using namespace adapter;
 
 std::string WriteOf(LinkRig& rig, int row, const std::string& value) {
     rig.table->SetText(row, COL_VALUE, value.c_str());
-    EXPECT_TRUE(rig.link->WriteParameter(row)) << row;
+    EXPECT_TRUE(rig.link->exchange.WriteParameter(row)) << row;
     rig.Settle();
     return rig.Requests().empty() ? "" : Hex(rig.Requests().back().frame);
 }
 
 TEST(WriteRequest, EachKindOfRowGoesOutWithItsHead) {
     LinkRig rig;
-    rig.link->OpenPortAt(9600);
+    rig.link->search.OpenPortAt(9600);
     EXPECT_EQ(WriteOf(rig, 7, "15"),
               "10 01 10 1F 14 10 02 09 30 09 30 35 32 09 30 32 09 31 0C 09 31 35 0C 10 03 F4 B7");
 
@@ -39,17 +39,17 @@ TEST(WriteRequest, EachKindOfRowGoesOutWithItsHead) {
         EXPECT_EQ(Crc16Xmodem(r.frame.data() + 2, static_cast<uint16_t>(r.frame.size() - 2)), 0);
     }
     // A write starts no countdown.
-    EXPECT_EQ(rig.link->TimeoutState, Idle);
+    EXPECT_EQ(rig.link->state.TimeoutState, Idle);
 }
 
 TEST(WriteRequest, ValueThatDoesNotFitIsRefusedVisiblyAndNothingIsSent) {
     LinkRig rig;
-    rig.link->OpenPortAt(9600);
+    rig.link->search.OpenPortAt(9600);
     // Row 7's frame is 23 bytes around its value, 6000 at most before the checksum.
     const std::string longest(5977, '5');
     rig.table->SetText(7, COL_VALUE, longest.c_str());
     rig.table->SetMark(7, MARK_PENDING);
-    ASSERT_TRUE(rig.link->WriteParameter(7));
+    ASSERT_TRUE(rig.link->exchange.WriteParameter(7));
     rig.Settle();
     ASSERT_EQ(rig.Requests().size(), 1u);
     EXPECT_EQ(rig.Requests()[0].frame.size(), 6002u);
@@ -59,7 +59,7 @@ TEST(WriteRequest, ValueThatDoesNotFitIsRefusedVisiblyAndNothingIsSent) {
         const std::string tooLong(length, '5');
         rig.table->SetText(7, COL_VALUE, tooLong.c_str());
         rig.table->SetMark(7, MARK_PENDING);
-        EXPECT_FALSE(rig.link->WriteParameter(7)) << length;
+        EXPECT_FALSE(rig.link->exchange.WriteParameter(7)) << length;
         rig.Settle();
         EXPECT_EQ(rig.table->Mark(7), MARK_ERROR) << length;
         EXPECT_EQ(rig.Requests().size(), 1u) << length;
@@ -67,25 +67,25 @@ TEST(WriteRequest, ValueThatDoesNotFitIsRefusedVisiblyAndNothingIsSent) {
     // Row 0's head is three bytes shorter.
     const std::string fitsRow0(5980, '1');
     rig.table->SetText(0, COL_VALUE, fitsRow0.c_str());
-    EXPECT_TRUE(rig.link->WriteParameter(0));
+    EXPECT_TRUE(rig.link->exchange.WriteParameter(0));
     rig.Settle();
     EXPECT_EQ(rig.Requests().size(), 2u);
 
-    EXPECT_FALSE(rig.link->WriteParameter(104));
-    EXPECT_FALSE(rig.link->WriteParameter(-1));
+    EXPECT_FALSE(rig.link->exchange.WriteParameter(104));
+    EXPECT_FALSE(rig.link->exchange.WriteParameter(-1));
 }
 
 TEST(WriteRequest, WriteThatCannotBeQueuedIsMarkedNotSent) {
     LinkRig rig;
-    rig.link->OpenPortAt(9600);
+    rig.link->search.OpenPortAt(9600);
     rig.api.BlockWrites(true);  // the first write never finishes: the channel stays busy
     rig.table->SetText(7, COL_VALUE, "1");
-    EXPECT_TRUE(rig.link->WriteParameter(7));
+    EXPECT_TRUE(rig.link->exchange.WriteParameter(7));
     ASSERT_TRUE(rig.api.WaitForBlockedWrite());
     int accepted = 0;
     for (int row = 8; row < 20; ++row) {
         rig.table->SetMark(row, MARK_PENDING);
-        if (!rig.link->WriteParameter(row)) break;
+        if (!rig.link->exchange.WriteParameter(row)) break;
         ++accepted;
     }
     const int refused = 8 + accepted;
@@ -105,6 +105,29 @@ TEST(WriteRequest, WriteThatCannotBeQueuedIsMarkedNotSent) {
         EXPECT_EQ(rig.Requests()[i].frame[14], index[0]) << i;
         EXPECT_EQ(rig.Requests()[i].frame[15], index[1]) << i;
     }
+}
+
+// The editor's end: an accepted value goes out at once and ends a running read; a cancelled one
+// leaves the row as it was and sends nothing.
+TEST(WriteRequest, AcceptedEditIsWrittenAndEndsTheReadCancelledOneChangesNothing) {
+    LinkRig rig;
+    rig.link->search.OpenPortAt(9600);
+    rig.link->state.ParamIndex = 2;  // a read sequence running
+    rig.link->exchange.CommitEdit(7, false, "99", "0000000000");
+    rig.Settle();
+    EXPECT_TRUE(rig.Requests().empty());
+    EXPECT_EQ(std::string(rig.table->Text(7, COL_VALUE)), "0000000000");
+    EXPECT_EQ(rig.table->Mark(7), MARK_BLANK);
+    EXPECT_EQ(rig.link->state.ParamIndex, 2);
+
+    rig.link->exchange.CommitEdit(7, true, "15", "0000000000");
+    EXPECT_EQ(std::string(rig.table->Text(7, COL_VALUE)), "15");
+    EXPECT_EQ(rig.table->Mark(7), MARK_PENDING);
+    EXPECT_EQ(rig.link->state.ParamIndex, -1);
+    rig.Settle();
+    ASSERT_EQ(rig.Requests().size(), 1u);
+    EXPECT_EQ(Hex(rig.Requests()[0].frame),
+              "10 01 10 1F 14 10 02 09 30 09 30 35 32 09 30 32 09 31 0C 09 31 35 0C 10 03 F4 B7");
 }
 
 }  // namespace

@@ -1,10 +1,10 @@
 // The table's start content and the settings file "Vantrel.i".
+#include <gtest/gtest.h>
+
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "configurator/ConfiguratorSettings.h"
 #include "configurator/ParameterTable.h"
@@ -198,29 +198,59 @@ TEST_F(SettingsFile, StoredPositionOutsideThePortTableReadsAsNoPort) {
 TEST_F(SettingsFile, ProgramSettingsRoundTripThroughTheLink) {
     LinkRig rig;
     WriteBytes(Record(2, 19200, {1, 3, 4}));
-    SelectedPortIndex = -1;
-    configurator::ReadSettings(*rig.link, path_.c_str());
-    EXPECT_EQ(SelectedPortIndex, 2);
-    EXPECT_EQ(rig.link->LineSpeed, 19200);
-    EXPECT_EQ(rig.link->PortTable[2], 4);
-
-    // The next run searches on COM4 at once.
-    rig.link->StartAdapterSearch();
-    rig.Settle();
-    EXPECT_EQ(rig.api.OpenCalls(), std::vector<unsigned>({4}));
+    rig.selection.SelectedPortIndex = -1;
+    configurator::ReadSettings(rig.link->state, rig.selection, path_.c_str());
+    EXPECT_EQ(rig.selection.SelectedPortIndex, 2);
+    EXPECT_EQ(rig.link->state.LineSpeed, 19200);
+    EXPECT_EQ(rig.link->state.PortTable[2], 4);
 
     std::remove(path_.c_str());
-    configurator::WriteSettings(*rig.link, path_.c_str());
-    EXPECT_EQ(ReadBytes(), Record(2, 1200, {1, 3, 4}));
+    configurator::WriteSettings(rig.link->state, rig.selection, path_.c_str());
+    EXPECT_EQ(ReadBytes(), Record(2, 19200, {1, 3, 4}));
 
     // A short file keeps what the window had set before reading.
     WriteBytes({0xFF, 0xFF, 0xFF, 0xFF});
-    rig.link->LineSpeed = 4800;
-    SelectedPortIndex = 1;
-    configurator::ReadSettings(*rig.link, path_.c_str());
-    EXPECT_EQ(SelectedPortIndex, -1);
-    EXPECT_EQ(rig.link->LineSpeed, 4800);
-    EXPECT_EQ(rig.link->PortTable[1], 3);
+    rig.link->state.LineSpeed = 4800;
+    rig.selection.SelectedPortIndex = 1;
+    configurator::ReadSettings(rig.link->state, rig.selection, path_.c_str());
+    EXPECT_EQ(rig.selection.SelectedPortIndex, -1);
+    EXPECT_EQ(rig.link->state.LineSpeed, 4800);
+    EXPECT_EQ(rig.link->state.PortTable[1], 3);
+}
+
+// The main window's start-up without its window: everything reset, then the settings decide.
+TEST_F(SettingsFile, StartUpSearchesOnTheSavedPortOrWaitsForOne) {
+    {
+        LinkRig rig;
+        rig.link->state.ParamIndex = 3;
+        rig.link->state.FramePos = 99;
+        rig.host.portButton = rig.host.readButton = true;
+        rig.link->ResetForStart();
+        EXPECT_EQ(rig.link->state.ParamIndex, -1);
+        EXPECT_EQ(rig.link->state.FramePos, 0);
+        EXPECT_EQ(rig.link->state.LineSpeed, 4800);
+        EXPECT_EQ(rig.selection.SelectedPortIndex, -1);
+        EXPECT_EQ(rig.selection.SelectedSpeedIndex, -1);
+        EXPECT_FALSE(rig.host.readButton);
+        EXPECT_FALSE(rig.host.portButton);
+
+        // No settings file: nothing opens, only the port button works.
+        configurator::StartFromSettings(*rig.link, rig.host, rig.selection, path_.c_str());
+        EXPECT_EQ(rig.host.LastStatus(1), "Порт не выбран");
+        EXPECT_TRUE(rig.host.portButton);
+        EXPECT_FALSE(rig.host.readButton);
+        EXPECT_TRUE(rig.api.OpenCalls().empty());
+    }
+    // A file naming position 2 of the table 1, 3, 4: the next run searches on COM4 at once.
+    WriteBytes(Record(2, 19200, {1, 3, 4}));
+    LinkRig rig;
+    rig.link->ResetForStart();
+    configurator::StartFromSettings(*rig.link, rig.host, rig.selection, path_.c_str());
+    rig.Settle();
+    EXPECT_EQ(rig.api.OpenCalls(), std::vector<unsigned>({4}));
+    EXPECT_EQ(rig.host.LastStatus(1), "Поиск на скорости 1200");
+    EXPECT_EQ(rig.link->state.LineSpeed, 1200);
+    EXPECT_FALSE(rig.host.portButton);
 }
 
 }  // namespace

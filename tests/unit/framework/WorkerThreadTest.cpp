@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "framework/DebugOutput.h"
 #include "framework/Event.h"
 #include "framework/WorkerThread.h"
 #include "tests/support/FakeSerialApi.h"
@@ -22,15 +23,11 @@ constexpr uint32_t kStop = 0x0401;
 constexpr uint32_t kHang = 0x0402;
 
 std::atomic<int> g_alive{0};
-std::atomic<bool> g_refuseCreate{false};
 
 class Recorder : public fw::WorkerThread {
   public:
     Recorder() { ++g_alive; }
     ~Recorder() override { --g_alive; }
-    static const fw::RuntimeClass classRecorder;
-    static fw::WorkerThread* CreateObject() { return g_refuseCreate ? nullptr : new Recorder; }
-    const fw::RuntimeClass* GetRuntimeClass() const override { return &classRecorder; }
 
     std::mutex mu;
     std::vector<uintptr_t> seen;
@@ -61,8 +58,6 @@ class Recorder : public fw::WorkerThread {
         return 0;
     }
 };
-
-const fw::RuntimeClass Recorder::classRecorder = {"Recorder", &Recorder::CreateObject};
 
 TEST(EventTest, ManualResetStaysSignalledAutoResetWakesOnce) {
     fw::Event manual;
@@ -95,7 +90,7 @@ TEST(EventTest, ManualResetStaysSignalledAutoResetWakesOnce) {
 }
 
 TEST(WorkerThreadTest, MessagesPostedRightAfterTheStartArriveInOrderUntilTheThreadEnds) {
-    fw::WorkerThread* t = fw::BeginThread(&Recorder::classRecorder, fw::kPriorityNormal);
+    fw::WorkerThread* t = fw::BeginThread<Recorder>(fw::kPriorityNormal);
     ASSERT_NE(nullptr, t);
     auto* r = static_cast<Recorder*>(t);
     r->m_bAutoDelete = false;
@@ -115,8 +110,7 @@ TEST(WorkerThreadTest, MessagesPostedRightAfterTheStartArriveInOrderUntilTheThre
 }
 
 TEST(WorkerThreadTest, TerminateEndsAThreadStuckInAHandlerOrWaitingForMessages) {
-    auto* stuck =
-        static_cast<Recorder*>(fw::BeginThread(&Recorder::classRecorder, fw::kPriorityTimeCritical));
+    auto* stuck = fw::BeginThread<Recorder>(fw::kPriorityTimeCritical);
     ASSERT_NE(nullptr, stuck);
     stuck->m_bAutoDelete = false;
     ASSERT_TRUE(stuck->PostThreadMessage(kHang, 0, 0));
@@ -127,7 +121,7 @@ TEST(WorkerThreadTest, TerminateEndsAThreadStuckInAHandlerOrWaitingForMessages) 
     EXPECT_FALSE(stuck->exited);  // ended from outside: no orderly exit
     delete stuck;
 
-    auto* idle = static_cast<Recorder*>(fw::BeginThread(&Recorder::classRecorder, fw::kPriorityNormal));
+    auto* idle = fw::BeginThread<Recorder>(fw::kPriorityNormal);
     ASSERT_NE(nullptr, idle);
     idle->m_bAutoDelete = false;
     idle->Terminate();
@@ -136,16 +130,11 @@ TEST(WorkerThreadTest, TerminateEndsAThreadStuckInAHandlerOrWaitingForMessages) 
     EXPECT_EQ(0, g_alive.load());
 }
 
-TEST(WorkerThreadTest, AutoDeletedThreadsFreeThemselvesAndARefusedObjectGivesNoThread) {
-    fw::WorkerThread* t = fw::BeginThread(&Recorder::classRecorder, fw::kPriorityNormal);
+TEST(WorkerThreadTest, AutoDeletedThreadsFreeThemselves) {
+    fw::WorkerThread* t = fw::BeginThread<Recorder>(fw::kPriorityNormal);
     ASSERT_NE(nullptr, t);
     ASSERT_TRUE(t->PostThreadMessage(kStop, 0, 0));
     EXPECT_TRUE(WaitFor([] { return g_alive.load() == 0; }));
-
-    g_refuseCreate = true;
-    EXPECT_EQ(nullptr, fw::BeginThread(&Recorder::classRecorder, fw::kPriorityNormal));
-    g_refuseCreate = false;
-    EXPECT_EQ(nullptr, fw::BeginThread(nullptr, fw::kPriorityNormal));
 }
 
 std::vector<std::string>* g_debugLines = nullptr;

@@ -46,22 +46,16 @@ std::vector<uint8_t> Concat(std::vector<uint8_t> a, const std::vector<uint8_t>& 
 class LoadTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        ComDriverInstall(&driver);
-        loader::RestartCount = 0;
         proc.blockSize = loader::BLOCK_SIZE;
-        ComOpenBlock open;
+        serial::ComOpenBlock open;
         open.port = kPort;
         open.speed = 19200;
         open.format = 8;
-        int result = -1;
-        ComDriverCall(COM_OPEN, &result, &open);
-        ASSERT_EQ(result, 0);
+        ASSERT_EQ(driver.Command(serial::COM_OPEN, &open), serial::COM_OK);
     }
     void TearDown() override {
         api.BlockWrites(false);
-        int result = 0;
-        ComDriverCall(COM_CLOSE, &result, nullptr);
-        ComDriverInstall(nullptr);
+        driver.Command(serial::COM_CLOSE, nullptr);
     }
 
     // Delivers every posted message, as the window's pre-translation would.
@@ -105,10 +99,10 @@ class LoadTest : public ::testing::Test {
     }
 
     krt_test::FakeSerialApi api;
-    ComDriver driver{ComVariant::Loader, api};
+    serial::ComDriver driver{serial::ComVariant::Loader, api};
     RecordingHost host;
     loader::ProgramImage image;
-    loader::LoadProcedure proc{host, image};
+    loader::LoadProcedure proc{host, image, driver};
     std::vector<uint32_t> delivered;
 };
 
@@ -117,7 +111,7 @@ TEST_F(LoadTest, EmptyImageSendsOnlyTheStartSequenceAndFinishes) {
     file.Write({});
     Start(file);
     EXPECT_FALSE(host.chooseEnabled);
-    EXPECT_EQ(host.icon, loader::ICON_STOP);
+    EXPECT_EQ(host.icon, RecordingHost::kStopIcon);
     EXPECT_EQ(host.tooltip, " Остановить загрузку ");
     EXPECT_EQ(RunToEnd(), 1);
     EXPECT_EQ(Wire(), Plus(2));
@@ -125,7 +119,7 @@ TEST_F(LoadTest, EmptyImageSendsOnlyTheStartSequenceAndFinishes) {
     EXPECT_EQ(Count(LM_FINISHED), 1);
     EXPECT_EQ(host.bar.back(), 100);
     EXPECT_EQ(host.barText.back(), "Загрузка программы закончена 100%");
-    EXPECT_EQ(host.icon, loader::ICON_START);
+    EXPECT_EQ(host.icon, RecordingHost::kStartIcon);
     EXPECT_EQ(host.tooltip, " Загрузка программы в KRT42 ");
     EXPECT_TRUE(host.chooseEnabled);
 }
@@ -176,7 +170,7 @@ TEST_F(LoadTest, TwoRsInOneBatchRestartTwice) {
     TempFile file("r.hex");
     file.Write(Pattern(64));
     Start(file);
-    loader::RestartCount = 4;
+    proc.RestartCount = 4;
     Step();  // start sequence out; the first block goes
     Step();
     // The line stalls: the next block does not go out, so the tick reads what came in.
@@ -189,7 +183,7 @@ TEST_F(LoadTest, TwoRsInOneBatchRestartTwice) {
     EXPECT_EQ(host.posted.front(), LM_RECEIVED);
     EXPECT_EQ(proc.rxCount, 4);
     Deliver();
-    EXPECT_EQ(loader::RestartCount, 6);
+    EXPECT_EQ(proc.RestartCount, 6);
     ASSERT_EQ(host.status[0].size(), 2u);
     EXPECT_EQ(host.status[0].back(), " R6 ");
     EXPECT_EQ(host.bar.back(), 0);
@@ -222,7 +216,7 @@ TEST_F(LoadTest, BytesWithoutRLetTheLoadGoOn) {
     api.BlockWrites(false);
     RunToEnd();
     EXPECT_EQ(Wire(), Concat(Plus(2), Pattern(16)));
-    EXPECT_EQ(loader::RestartCount, 0);
+    EXPECT_EQ(proc.RestartCount, 0);
 }
 
 TEST_F(LoadTest, ReadIsCutTo1023Bytes) {
@@ -239,7 +233,7 @@ TEST_F(LoadTest, ReadIsCutTo1023Bytes) {
     proc.Tick();
     EXPECT_EQ(proc.rxCount, 1023);
     Deliver();
-    EXPECT_EQ(loader::RestartCount, 0);
+    EXPECT_EQ(proc.RestartCount, 0);
 }
 
 TEST_F(LoadTest, StartWhileTheLastBlockOfAStoppedLoadIsGoingOut) {
@@ -331,11 +325,10 @@ TEST_F(LoadTest, StaleNotificationsAfterAStop) {
 
 TEST(LoadWithoutPort, EndsWithHundredPercentAndNoError) {
     krt_test::FakeSerialApi api;
-    ComDriver driver{ComVariant::Loader, api};
-    ComDriverInstall(&driver);
+    serial::ComDriver driver{serial::ComVariant::Loader, api};
     RecordingHost host;
     loader::ProgramImage image;
-    loader::LoadProcedure proc{host, image};
+    loader::LoadProcedure proc{host, image, driver};
     proc.blockSize = 8;
     TempFile file("noport.hex");
     file.Write(Pattern(100));
@@ -354,7 +347,6 @@ TEST(LoadWithoutPort, EndsWithHundredPercentAndNoError) {
     EXPECT_EQ(host.bar.back(), 100);
     EXPECT_TRUE(host.status[0].empty());
     EXPECT_EQ(api.WriteCalls(), 0);
-    ComDriverInstall(nullptr);
 }
 
 }  // namespace

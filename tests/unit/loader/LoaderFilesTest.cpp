@@ -98,74 +98,73 @@ TEST(LoaderSettingsFile, ShortLongAndMissingFiles) {
 }
 
 TEST(LoaderSettingsFile, SpeedPositionOutsideTheTableBecomes19200) {
-    int32_t table[loader::LOADER_PORT_TABLE_SIZE] = {};
+    portselect::PortTable table = {};
+    portselect::Selection selection;
     loader::LoaderSettings s;
     s.selectedPortIndex = 1;
     s.selectedSpeedIndex = 57;
     s.portTable[1] = 4;
-    loader::ApplyLoaderSettings(s, table);
-    EXPECT_EQ(SelectedSpeedIndex, 6);
-    EXPECT_EQ(SelectedPortIndex, 1);
+    loader::ApplyLoaderSettings(s, selection, table);
+    EXPECT_EQ(selection.SelectedSpeedIndex, 6);
+    EXPECT_EQ(selection.SelectedPortIndex, 1);
     EXPECT_EQ(table[1], 4);
     EXPECT_EQ(loader::SpeedAt(-1), 19200);
     EXPECT_EQ(loader::SpeedAt(10), 19200);
     EXPECT_EQ(loader::SpeedAt(9), 115200);
-    EXPECT_EQ(loader::CollectLoaderSettings(table, 7).selectedSpeedIndex, 6);
+    EXPECT_EQ(loader::CollectLoaderSettings(selection, table, 7).selectedSpeedIndex, 6);
 }
 
 TEST(LoaderStartupOpen, TextsAndLinesForEachOutcome) {
     krt_test::FakeSerialApi api;
-    ComDriver driver{ComVariant::Loader, api};
-    ComDriverInstall(&driver);
+    serial::ComDriver driver{serial::ComVariant::Loader, api};
     loader_test::RecordingHost host;
-    int32_t table[loader::LOADER_PORT_TABLE_SIZE] = {3, 7};
-    ComOpenBlock block;
+    portselect::PortTable table = {3, 7};
+    portselect::Selection selection;
+    serial::ComOpenBlock block;
 
     // First start: no settings, so port 0 is asked, which opens nothing and reports success.
-    SelectedPortIndex = 5;
-    SelectedSpeedIndex = 6;
-    EXPECT_EQ(loader::OpenSelectedPort(host, table, &block), 0);
+    selection.SelectedPortIndex = 5;
+    selection.SelectedSpeedIndex = 6;
+    EXPECT_EQ(loader::OpenSelectedPort(host, driver, table, selection, block), 0);
     EXPECT_EQ(host.status[1].back(), " COM0,8,n,19200b ");
     EXPECT_TRUE(api.OpenCalls().empty());
 
-    SelectedPortIndex = 1;
-    SelectedSpeedIndex = 5;
-    EXPECT_EQ(loader::OpenSelectedPort(host, table, &block), 0);
+    selection.SelectedPortIndex = 1;
+    selection.SelectedSpeedIndex = 5;
+    EXPECT_EQ(loader::OpenSelectedPort(host, driver, table, selection, block), 0);
     EXPECT_EQ(host.status[1].back(), " COM7,8,n,9600b ");
     EXPECT_EQ(api.PortSettings(7).baudRate, 9600u);
     EXPECT_EQ(api.PortSettings(7).byteSize, 8);
-    EXPECT_EQ(api.PortSettings(7).parity, serial::NOPARITY);
+    EXPECT_EQ(api.PortSettings(7).parity, serial::Parity::None);
     auto escapes = api.Escapes();
     ASSERT_GE(escapes.size(), 3u);
-    EXPECT_EQ(escapes[escapes.size() - 3], serial::EscapeFunction::SETDTR);
-    EXPECT_EQ(escapes[escapes.size() - 2], serial::EscapeFunction::SETRTS);
-    EXPECT_EQ(escapes.back(), serial::EscapeFunction::CLRBREAK);
+    EXPECT_EQ(escapes[escapes.size() - 3], serial::EscapeFunction::SetDtr);
+    EXPECT_EQ(escapes[escapes.size() - 2], serial::EscapeFunction::SetRts);
+    EXPECT_EQ(escapes.back(), serial::EscapeFunction::ClearBreak);
 
-    SelectedPortIndex = 0;  // another port while COM7 is open
-    EXPECT_EQ(loader::OpenSelectedPort(host, table, &block), 1);
+    selection.SelectedPortIndex = 0;  // another port while COM7 is open
+    EXPECT_EQ(loader::OpenSelectedPort(host, driver, table, selection, block), 1);
     EXPECT_EQ(host.status[1].back(), " Порт занят");
 
-    int r = 0;
-    ComDriverCall(COM_CLOSE, &r, nullptr);
+    driver.Command(serial::COM_CLOSE, nullptr);
     api.FailOpen(3);
-    EXPECT_EQ(loader::OpenSelectedPort(host, table, &block), 3);
+    EXPECT_EQ(loader::OpenSelectedPort(host, driver, table, selection, block), 3);
     EXPECT_EQ(host.status[1].back(), " Нет подключения к COM-порту");
 
     // A port without its stop event is no open port either.
-    SelectedPortIndex = 1;
+    selection.SelectedPortIndex = 1;
     api.RefuseStopEvent(true);
-    EXPECT_EQ(loader::OpenSelectedPort(host, table, &block), 4);
+    EXPECT_EQ(loader::OpenSelectedPort(host, driver, table, selection, block), 4);
     EXPECT_EQ(host.status[1].back(), " Нет подключения к COM-порту");
     api.RefuseStopEvent(false);
 
     // An entry outside 1..65535 opens nothing rather than its low 16 bits (65539 is not COM3).
     const size_t opens = api.OpenCalls().size();
     table[2] = 65539;
-    SelectedPortIndex = 2;
-    EXPECT_EQ(loader::OpenSelectedPort(host, table, &block), 0);
+    selection.SelectedPortIndex = 2;
+    EXPECT_EQ(loader::OpenSelectedPort(host, driver, table, selection, block), 0);
     EXPECT_EQ(host.status[1].back(), " COM0,8,n,9600b ");
     EXPECT_EQ(api.OpenCalls().size(), opens);
-    ComDriverInstall(nullptr);
 }
 
 }  // namespace

@@ -13,13 +13,15 @@
 namespace loader_test {
 
 struct RecordingHost : loader::LoaderHost {
+    enum Icon { kNoIcon, kStartIcon, kStopIcon };
+
     void SetBarPos(int percent) override { bar.push_back(percent); }
     void SetBarText(const char* text) override { barText.push_back(text); }
     void SetLabelText(const char* text) override { label.push_back(text); }
     void SetStatusText(int pane, const char* text) override { status[pane].push_back(text); }
     void EnableChooseButton(bool enable) override { chooseEnabled = enable; }
     void SetStartTooltip(const char* text) override { tooltip = text; }
-    void SetStartIcon(int iconId) override { icon = iconId; }
+    void ShowStopIcon(bool stop) override { icon = stop ? kStopIcon : kStartIcon; }
     void PostLoaderMessage(uint32_t message) override { posted.push_back(message); }
 
     std::vector<int> bar;
@@ -28,7 +30,7 @@ struct RecordingHost : loader::LoaderHost {
     std::vector<std::string> status[2];
     bool chooseEnabled = true;
     std::string tooltip;
-    int icon = 0;
+    Icon icon = kNoIcon;
     std::deque<uint32_t> posted;
 };
 

@@ -1,18 +1,20 @@
 // The apply steps of both port dialogs over the scripted serial port: which port the driver ends
 // up with, at what line settings, the status texts in order, and the stored positions.
-#include "portselect/PortApply.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
+#include "portselect/PortApply.h"
 #include "portselect/Selection.h"
 #include "tests/support/FakeSerialApi.h"
 
 namespace {
 
-using portselect::PORT_TABLE_ENTRIES;
+using portselect::PORT_TABLE_SIZE;
+using portselect::SPEED_COUNT;
+using portselect::SpeedTable;
+using namespace serial;
 
 // Records the dialog's side of the apply in one sequence: "part1:<text>", "show", "search".
 struct RecordingDialog : portselect::PortApplyHost {
@@ -25,38 +27,33 @@ struct RecordingDialog : portselect::PortApplyHost {
 
 class ApplyTest : public ::testing::Test {
   protected:
-    void Install(ComVariant variant) {
-        driver_.reset(new ComDriver(variant, api));
-        ComDriverInstall(driver_.get());
-    }
-    void SetUp() override {
-        SelectedPortIndex = -1;
-        SelectedSpeedIndex = -1;
-    }
+    void Install(ComVariant variant) { driver_.reset(new ComDriver(variant, api)); }
     void TearDown() override {
-        int result = 0;
-        if (driver_) ComDriverCall(COM_CLOSE, &result, nullptr);
-        ComDriverInstall(nullptr);
+        if (driver_) driver_->Command(COM_CLOSE, nullptr);
+    }
+    portselect::ApplyTarget Target() { return {*driver_, table, selection}; }
+    ComResult ApplyLoader(int32_t port, int32_t speed) {
+        return portselect::ApplyLoaderPort(Target(), port, speed, block, dialog);
     }
     uint16_t OpenPort() const { return driver_->CurrentPort(); }
 
     // The configurator's apply, with a search callback that records when it ran and what it saw.
-    int ApplyConfigurator(int32_t position) {
-        return portselect::ApplyConfiguratorPort(position, table, &block, dialog, [this] {
+    ComResult ApplyConfigurator(int32_t position) {
+        return portselect::ApplyConfiguratorPort(Target(), position, block, dialog, [this] {
             dialog.events.push_back("search");
-            selectedAtSearch = SelectedPortIndex;
+            selectedAtSearch = selection.SelectedPortIndex;
             portAtSearch = driver_->CurrentPort();
         });
     }
 
     krt_test::FakeSerialApi api;
-    int32_t table[PORT_TABLE_ENTRIES] = {1, 2, 0};
+    portselect::PortTable table = {1, 2, 0};
+    portselect::Selection selection;
     ComOpenBlock block;
     RecordingDialog dialog;
     int32_t selectedAtSearch = -100;
     int portAtSearch = -1;
 
-  private:
     std::unique_ptr<ComDriver> driver_;
 };
 
@@ -71,9 +68,9 @@ TEST_F(ConfiguratorApply, ChosenPortOpensAt4800WithLinesOnThenTheSearchStarts) {
     const serial::LineSettings line = api.PortSettings(1);
     EXPECT_EQ(line.baudRate, 4800u);
     EXPECT_EQ(line.byteSize, 8);
-    EXPECT_EQ(line.parity, serial::NOPARITY);
-    EXPECT_EQ(line.fDtrControl, serial::DTR_CONTROL_ENABLE);
-    EXPECT_EQ(line.fRtsControl, serial::RTS_CONTROL_ENABLE);
+    EXPECT_EQ(line.parity, serial::Parity::None);
+    EXPECT_EQ(line.fDtrControl, serial::LineControl::Enable);
+    EXPECT_EQ(line.fRtsControl, serial::LineControl::Enable);
     // COM_OPEN and then COM_SETLINES each write the line settings once.
     EXPECT_EQ(api.LineSettingsSet().size(), 2u);
     EXPECT_EQ(block.port, 1);
@@ -84,7 +81,7 @@ TEST_F(ConfiguratorApply, ChosenPortOpensAt4800WithLinesOnThenTheSearchStarts) {
     // The search reads the chosen position, so it must be stored before the search starts.
     EXPECT_EQ(selectedAtSearch, 0);
     EXPECT_EQ(portAtSearch, 1);
-    EXPECT_EQ(SelectedPortIndex, 0);
+    EXPECT_EQ(selection.SelectedPortIndex, 0);
 }
 
 TEST_F(ConfiguratorApply, ReapplyClosesTheOpenPortBeforeOpeningTheNextOne) {
@@ -97,7 +94,7 @@ TEST_F(ConfiguratorApply, ReapplyClosesTheOpenPortBeforeOpeningTheNextOne) {
     EXPECT_EQ(api.OpenCalls(), (std::vector<unsigned>{1, 2}));
     EXPECT_EQ(api.CloseCalls(), (std::vector<unsigned>{1}));
     EXPECT_EQ(dialog.events, (std::vector<std::string>{"part1: Порт выбран", "show", "search"}));
-    EXPECT_EQ(SelectedPortIndex, 1);
+    EXPECT_EQ(selection.SelectedPortIndex, 1);
 }
 
 TEST_F(ConfiguratorApply, NoPortEntryAndPositionsOutsideTheTableLeaveTheDriverWithoutAPort) {
@@ -105,7 +102,7 @@ TEST_F(ConfiguratorApply, NoPortEntryAndPositionsOutsideTheTableLeaveTheDriverWi
     struct Case {
         int32_t position;  // "не выбран" after two ports, no selection, past every list
         int32_t stored;
-    } cases[] = {{2, 2}, {-1, -1}, {65, 65}, {PORT_TABLE_ENTRIES, PORT_TABLE_ENTRIES}};
+    } cases[] = {{2, 2}, {-1, -1}, {65, 65}, {PORT_TABLE_SIZE, PORT_TABLE_SIZE}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.position);
         ApplyConfigurator(0);
@@ -117,7 +114,7 @@ TEST_F(ConfiguratorApply, NoPortEntryAndPositionsOutsideTheTableLeaveTheDriverWi
         EXPECT_FALSE(api.IsOpen(1));
         EXPECT_EQ(block.port, 0);
         EXPECT_EQ(dialog.events, (std::vector<std::string>{"part1: Порт выбран", "show", "search"}));
-        EXPECT_EQ(SelectedPortIndex, c.stored);
+        EXPECT_EQ(selection.SelectedPortIndex, c.stored);
     }
     EXPECT_EQ(api.OpenCalls(), (std::vector<unsigned>(4, 1)));
 }
@@ -130,7 +127,7 @@ TEST_F(ConfiguratorApply, PortThatCannotBeOpenedIsReportedAndTheSearchStartsAllT
     EXPECT_EQ(dialog.events,
               (std::vector<std::string>{"part1: Порт выбран", "part1: Нет подключения к COM-порту", "show",
                                         "search"}));
-    EXPECT_EQ(SelectedPortIndex, 1);
+    EXPECT_EQ(selection.SelectedPortIndex, 1);
     // COM_SETLINES finds no port and touches nothing.
     EXPECT_TRUE(api.LineSettingsSet().empty());
 }
@@ -145,41 +142,39 @@ TEST_F(ConfiguratorApply, UnusablePortIsNotReportedAsChosen) {
 }
 
 TEST_F(ConfiguratorApply, EntriesThatAreNoPortNumberOpenNothing) {
-    const int32_t odd[PORT_TABLE_ENTRIES] = {0, -3, 0x10001, 0xFFFF, 7};
+    const portselect::PortTable odd = {0, -3, 0x10001, 0xFFFF, 7};
     EXPECT_EQ(portselect::PortAtPosition(odd, 0), 0);
     EXPECT_EQ(portselect::PortAtPosition(odd, 1), 0);
     EXPECT_EQ(portselect::PortAtPosition(odd, 2), 0);  // would wrap onto COM1
     EXPECT_EQ(portselect::PortAtPosition(odd, 3), 0xFFFF);
     EXPECT_EQ(portselect::PortAtPosition(odd, 4), 7);
     EXPECT_EQ(portselect::PortAtPosition(odd, -1), 0);
-    EXPECT_EQ(portselect::PortAtPosition(odd, PORT_TABLE_ENTRIES), 0);
+    EXPECT_EQ(portselect::PortAtPosition(odd, PORT_TABLE_SIZE), 0);
 }
 
 TEST_F(LoaderApply, ChosenPortAndSpeedOpen8N1WithDtrRtsOnAndBreakOff) {
     Install(ComVariant::Loader);
-    EXPECT_EQ(portselect::ApplyLoaderPort(1, 5, table, &block, dialog), 0);
+    EXPECT_EQ(ApplyLoader(1, 5), 0);
 
     EXPECT_EQ(OpenPort(), 2);
     const serial::LineSettings line = api.PortSettings(2);
     EXPECT_EQ(line.baudRate, 9600u);
     EXPECT_EQ(line.byteSize, 8);
-    EXPECT_EQ(line.parity, serial::NOPARITY);
+    EXPECT_EQ(line.parity, serial::Parity::None);
     EXPECT_EQ(block.format, 8);
     EXPECT_EQ(block.keying, 0);
-    EXPECT_EQ(api.Escapes(), (std::vector<serial::EscapeFunction>{serial::EscapeFunction::SETDTR,
-                                                                  serial::EscapeFunction::SETRTS,
-                                                                  serial::EscapeFunction::CLRBREAK}));
+    EXPECT_EQ(api.Escapes(), (std::vector<serial::EscapeFunction>{serial::EscapeFunction::SetDtr,
+                                                                  serial::EscapeFunction::SetRts,
+                                                                  serial::EscapeFunction::ClearBreak}));
     EXPECT_EQ(dialog.events, (std::vector<std::string>{"show", "part1:COM2,8,n,9600b "}));
-    EXPECT_EQ(SelectedPortIndex, 1);
-    EXPECT_EQ(SelectedSpeedIndex, 5);
+    EXPECT_EQ(selection.SelectedPortIndex, 1);
+    EXPECT_EQ(selection.SelectedSpeedIndex, 5);
 
     // Without keying a write raises no RTS around it.
     ComWriteBlock<4> write;
     write.length = 2;
-    int result = -1;
-    ComDriverCall(COM_WRITE, &result, &write);
-    ASSERT_EQ(result, 0);
-    ASSERT_TRUE(krt_test::WaitUntilNotBusy(*ComDriverInstalled()));
+    ASSERT_EQ(driver_->Command(COM_WRITE, &write), COM_OK);
+    ASSERT_TRUE(krt_test::WaitUntilNotBusy(*driver_));
     EXPECT_EQ(api.Escapes().size(), 3u);
 }
 
@@ -188,10 +183,10 @@ TEST_F(LoaderApply, EverySpeedPositionOpensItsSpeed) {
     for (int32_t speed = 0; speed < SPEED_COUNT; ++speed) {
         SCOPED_TRACE(speed);
         dialog.events.clear();
-        portselect::ApplyLoaderPort(0, speed, table, &block, dialog);
+        ApplyLoader(0, speed);
         EXPECT_EQ(api.PortSettings(1).baudRate, static_cast<uint32_t>(SpeedTable[speed]));
         EXPECT_EQ(dialog.events.back(), "part1:COM1,8,n," + std::to_string(SpeedTable[speed]) + "b ");
-        EXPECT_EQ(SelectedSpeedIndex, speed);
+        EXPECT_EQ(selection.SelectedSpeedIndex, speed);
     }
     // Each apply reopened the port, so the new speed took effect.
     EXPECT_EQ(api.OpenCalls().size(), static_cast<size_t>(SPEED_COUNT));
@@ -200,40 +195,40 @@ TEST_F(LoaderApply, EverySpeedPositionOpensItsSpeed) {
 TEST_F(LoaderApply, FailuresReplaceThePortTextAndThePositionsAreKept) {
     Install(ComVariant::Loader);
     api.FailOpen(1);
-    EXPECT_EQ(portselect::ApplyLoaderPort(0, 9, table, &block, dialog), 3);
+    EXPECT_EQ(ApplyLoader(0, 9), 3);
     EXPECT_EQ(dialog.events, (std::vector<std::string>{"show", "part1:COM1,8,n,115200b ",
                                                        "part1: Нет подключения к COM-порту"}));
-    EXPECT_EQ(SelectedPortIndex, 0);
-    EXPECT_EQ(SelectedSpeedIndex, 9);
+    EXPECT_EQ(selection.SelectedPortIndex, 0);
+    EXPECT_EQ(selection.SelectedSpeedIndex, 9);
     EXPECT_TRUE(api.Escapes().empty());
 
     dialog.events.clear();
     api.RefuseStopEvent(true);
-    EXPECT_EQ(portselect::ApplyLoaderPort(1, 0, table, &block, dialog), 4);
+    EXPECT_EQ(ApplyLoader(1, 0), 4);
     EXPECT_EQ(dialog.events.back(), "part1: Нет подключения к COM-порту");
 }
 
 TEST_F(LoaderApply, NoPortAndNoSpeedSelectionStayInsideTheTables) {
     Install(ComVariant::Loader);
-    portselect::ApplyLoaderPort(0, 5, table, &block, dialog);
+    ApplyLoader(0, 5);
     ASSERT_EQ(OpenPort(), 1);
     dialog.events.clear();
 
     // No port selected (the edit field holds text of its own): the port is closed, COM0 shown.
-    EXPECT_EQ(portselect::ApplyLoaderPort(-1, 5, table, &block, dialog), 0);
+    EXPECT_EQ(ApplyLoader(-1, 5), 0);
     EXPECT_EQ(OpenPort(), 0);
     EXPECT_EQ(dialog.events, (std::vector<std::string>{"show", "part1:COM0,8,n,9600b "}));
-    EXPECT_EQ(SelectedPortIndex, -1);
+    EXPECT_EQ(selection.SelectedPortIndex, -1);
 
     // A speed position without a speed opens at 19200 bit/s rather than reading beside the table.
     for (int32_t speed : {-1, SPEED_COUNT}) {
         SCOPED_TRACE(speed);
         dialog.events.clear();
-        EXPECT_EQ(portselect::ApplyLoaderPort(1, speed, table, &block, dialog), 0);
+        EXPECT_EQ(ApplyLoader(1, speed), 0);
         EXPECT_EQ(block.speed, 19200u);
         EXPECT_EQ(api.PortSettings(2).baudRate, 19200u);
         EXPECT_EQ(dialog.events.back(), "part1:COM2,8,n,19200b ");
-        EXPECT_EQ(SelectedSpeedIndex, speed);
+        EXPECT_EQ(selection.SelectedSpeedIndex, speed);
     }
 }
 

@@ -1,9 +1,9 @@
 // Filling the port list and PortTable from the two registry lists.
+#include <gtest/gtest.h>
+
 #include <cstring>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "portselect/PortList.h"
 #include "portselect/Selection.h"
@@ -46,16 +46,11 @@ class ScriptedSource : public PortSource {
 class PortListFill : public ::testing::Test {
   protected:
     void SetUp() override {
-        SelectedPortIndex = -1;
-        SelectedSpeedIndex = 3;
+        selection.SelectedSpeedIndex = 3;
         for (int32_t& e : table) e = 77;  // whatever the last run left
     }
-    void TearDown() override {
-        SelectedPortIndex = -1;
-        SelectedSpeedIndex = -1;
-    }
     PortPreselection Fill(ScriptedSource first, ScriptedSource second = ScriptedSource({})) {
-        return FillPortList(first, second, list, table);
+        return FillPortList(first, second, list, table, selection);
     }
     std::vector<std::string> Texts() const {
         std::vector<std::string> texts;
@@ -69,7 +64,7 @@ class PortListFill : public ::testing::Test {
     std::vector<int32_t> Table(int n) const { return std::vector<int32_t>(table, table + n); }
     // Position k of the list names the port in PortTable[k], by text and by item data.
     void ExpectListAndTableInStep() const {
-        for (int k = 0; k < list.GetCount() && k < PORT_TABLE_ENTRIES; ++k) {
+        for (int k = 0; k < list.GetCount() && k < PORT_TABLE_SIZE; ++k) {
             EXPECT_EQ(static_cast<int32_t>(list.GetItemData(k)), table[k]) << k;
             if (table[k] == 0) continue;
             char text[64], expected[16];
@@ -80,7 +75,8 @@ class PortListFill : public ::testing::Test {
     }
 
     SortedPortList list;
-    int32_t table[PORT_TABLE_ENTRIES];
+    PortTable table;
+    Selection selection;
 };
 
 TEST_F(PortListFill, ConfiguratorListEndsWithItsNotChosenEntry) {
@@ -94,16 +90,16 @@ TEST_F(PortListFill, ConfiguratorListEndsWithItsNotChosenEntry) {
 
     // An earlier choice wins, even one beyond the list (the dialog then shows none).
     for (int32_t chosen : {1, 40}) {
-        SelectedPortIndex = chosen;
+        selection.SelectedPortIndex = chosen;
         SortedPortList again;
         ScriptedSource first = ScriptedSource::Names({"COM1", "COM2"}), second({});
-        EXPECT_EQ(FillPortList(first, second, again, table).port, chosen);
+        EXPECT_EQ(FillPortList(first, second, again, table, selection).port, chosen);
     }
 }
 
 TEST_F(PortListFill, NoPortLeavesAnEmptyTable) {
     const PortPreselection p = Fill(ScriptedSource({}), ScriptedSource({}));
-    EXPECT_EQ(Table(PORT_TABLE_ENTRIES), std::vector<int32_t>(PORT_TABLE_ENTRIES, 0));
+    EXPECT_EQ(Table(PORT_TABLE_SIZE), std::vector<int32_t>(PORT_TABLE_SIZE, 0));
     EXPECT_EQ(p.port, NO_PORT_POSITION);
     EXPECT_EQ(list.GetCount(), 0);
 }
@@ -137,7 +133,7 @@ TEST_F(PortListFill, OnlyCapitalComWithANumberIsListed) {
 TEST_F(PortListFill, EndStopsASourceAndSkipPassesOneEntry) {
     ScriptedSource first({{SOURCE_NAME, "COM1"}, {SOURCE_END, ""}, {SOURCE_NAME, "COM2"}});
     ScriptedSource second({{SOURCE_SKIP, ""}, {SOURCE_NAME, "COM4"}});
-    FillPortList(first, second, list, table);
+    FillPortList(first, second, list, table, selection);
     EXPECT_EQ(Texts(), (std::vector<std::string>{"COM01", "COM04"}));
     EXPECT_EQ(first.asked, (std::vector<uint32_t>{0, 1}));
     EXPECT_EQ(second.asked, (std::vector<uint32_t>{0, 1, 2}));
@@ -147,9 +143,9 @@ TEST_F(PortListFill, FirstSixtyFourPortsAreKept) {
     std::vector<std::string> names;
     for (int port = 70; port >= 1; --port) names.push_back("COM" + std::to_string(port));
     const PortPreselection p = Fill(ScriptedSource::Names(names), ScriptedSource::Names({"COM3", "COM99"}));
-    ASSERT_EQ(list.GetCount(), PORT_TABLE_ENTRIES);
-    for (int k = 0; k < PORT_TABLE_ENTRIES; ++k) EXPECT_EQ(table[k], k + 7) << k;
-    EXPECT_EQ(p.port, PORT_TABLE_ENTRIES);
+    ASSERT_EQ(list.GetCount(), PORT_TABLE_SIZE);
+    for (int k = 0; k < PORT_TABLE_SIZE; ++k) EXPECT_EQ(table[k], k + 7) << k;
+    EXPECT_EQ(p.port, PORT_TABLE_SIZE);
     ExpectListAndTableInStep();
 }
 

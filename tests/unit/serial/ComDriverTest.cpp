@@ -15,7 +15,7 @@
 using krt_test::FakeSerialApi;
 using krt_test::WaitFor;
 using krt_test::WaitUntilNotBusy;
-using serial::EscapeFunction;
+using namespace serial;
 using Clock = std::chrono::steady_clock;
 
 namespace {
@@ -24,7 +24,7 @@ constexpr int kUntouched = -77;
 
 int Command(ComDriver& d, uint32_t command, void* block = nullptr) {
     int result = kUntouched;
-    EXPECT_EQ(1, d.Call(command, &result, block));
+    EXPECT_EQ(1, d.ComDriverCall(command, &result, block));
     return result;
 }
 
@@ -65,15 +65,15 @@ TEST_F(ComDriverTest, OpenSetsQueuesTimeoutsAndLineFieldsOfEitherVariant) {
         ComVariant variant;
         uint16_t format;
         uint8_t byteSize;
-        uint8_t parity;
+        Parity parity;
     };
     const Row rows[] = {
-        {ComVariant::Configurator, 0, 8, serial::NOPARITY},
-        {ComVariant::Configurator, 1, 8, serial::EVENPARITY},
-        {ComVariant::Configurator, 8, 8, serial::EVENPARITY},
-        {ComVariant::Loader, 8, 8, serial::NOPARITY},
-        {ComVariant::Loader, 0, 7, serial::EVENPARITY},
-        {ComVariant::Loader, 1, 7, serial::EVENPARITY},
+        {ComVariant::Configurator, 0, 8, serial::Parity::None},
+        {ComVariant::Configurator, 1, 8, serial::Parity::Even},
+        {ComVariant::Configurator, 8, 8, serial::Parity::Even},
+        {ComVariant::Loader, 8, 8, serial::Parity::None},
+        {ComVariant::Loader, 0, 7, serial::Parity::Even},
+        {ComVariant::Loader, 1, 7, serial::Parity::Even},
     };
     for (const Row& row : rows) {
         FakeSerialApi fake;
@@ -94,12 +94,12 @@ TEST_F(ComDriverTest, OpenSetsQueuesTimeoutsAndLineFieldsOfEitherVariant) {
         EXPECT_EQ(57600u, s.baudRate);
         EXPECT_EQ(row.byteSize, s.byteSize);
         EXPECT_EQ(row.parity, s.parity);
-        EXPECT_EQ(serial::ONESTOPBIT, s.stopBits);
+        EXPECT_EQ(serial::StopBits::One, s.stopBits);
         EXPECT_FALSE(s.fParity || s.fOutxCtsFlow || s.fOutxDsrFlow || s.fDsrSensitivity || s.fAbortOnError);
-        EXPECT_EQ(serial::DTR_CONTROL_ENABLE, s.fDtrControl);
-        EXPECT_EQ(serial::RTS_CONTROL_ENABLE, s.fRtsControl);
+        EXPECT_EQ(serial::LineControl::Enable, s.fDtrControl);
+        EXPECT_EQ(serial::LineControl::Enable, s.fRtsControl);
         if (row.variant == ComVariant::Loader) {
-            EXPECT_EQ(std::vector<uint32_t>{serial::EV_BREAK}, fake.EventMasks());
+            EXPECT_EQ(std::vector<uint32_t>{serial::CommEvent::Break}, fake.EventMasks());
         } else {
             EXPECT_TRUE(fake.EventMasks().empty());
         }
@@ -113,7 +113,7 @@ TEST_F(ComDriverTest, SamePortAgainGivesZeroAndKeepsItsSpeedAndFormat) {
     EXPECT_EQ(0, Open(cfg, 3, 115200, 1));
     EXPECT_EQ(std::vector<unsigned>{3}, api.OpenCalls());
     EXPECT_EQ(9600u, api.PortSettings(3).baudRate);
-    EXPECT_EQ(serial::NOPARITY, api.PortSettings(3).parity);
+    EXPECT_EQ(serial::Parity::None, api.PortSettings(3).parity);
 }
 
 TEST_F(ComDriverTest, PortZeroWhileClosedOpensNothingAndEveryCommandSeesNoPort) {
@@ -285,7 +285,7 @@ TEST_F(ComDriverTest, WorkerGivesUpOnAPortThatKeepsFailingOrTakingNothing) {
         EXPECT_LT(SecondsSince(t0), 2.0);
         EXPECT_EQ(VaRevir::kUnproductiveWritesLimit, fake.WriteCalls());
         // Keyed RTS still comes down after the worker gave up.
-        EXPECT_EQ((std::vector<EscapeFunction>{EscapeFunction::SETRTS, EscapeFunction::CLRRTS}),
+        EXPECT_EQ((std::vector<EscapeFunction>{EscapeFunction::SetRts, EscapeFunction::ClearRts}),
                   fake.Escapes());
         EXPECT_EQ(0, Command(d, COM_CLOSE));
     }
@@ -311,11 +311,11 @@ TEST_F(ComDriverTest, LoaderKeyingRaisesRtsExactlyAroundTheWriteLoop) {
     api.BlockWrites(true);
     ASSERT_EQ(0, Command(ldr, COM_WRITE, &w));
     ASSERT_TRUE(api.WaitForBlockedWrite());
-    EXPECT_EQ(EscapeFunction::SETRTS, api.Escapes().back());
+    EXPECT_EQ(EscapeFunction::SetRts, api.Escapes().back());
     EXPECT_EQ(1, Command(ldr, COM_BUSY));
     api.ReleaseWrites();
     ASSERT_TRUE(WaitUntilNotBusy(ldr));
-    EXPECT_EQ(EscapeFunction::CLRRTS, api.Escapes().back());
+    EXPECT_EQ(EscapeFunction::ClearRts, api.Escapes().back());
 }
 
 TEST_F(ComDriverTest, NoKeyingUnlessTheLoaderAsksForExactlyOne) {
@@ -349,8 +349,8 @@ TEST_F(ComDriverTest, SetLinesUsesLineSettingsInTheConfiguratorAndEscapesInTheLo
          {Want{0, 0, 0}, Want{1, 1, 0}, Want{2, 0, 1}, Want{3, 1, 1}, Want{7, 1, 1}, Want{4, 0, 0}}) {
         uint8_t lines = w.lines;
         EXPECT_EQ(0, Command(cfg, COM_SETLINES, &lines));
-        EXPECT_EQ(w.dtr, api.PortSettings(3).fDtrControl) << int(w.lines);
-        EXPECT_EQ(w.rts, api.PortSettings(3).fRtsControl) << int(w.lines);
+        EXPECT_EQ(static_cast<LineControl>(w.dtr), api.PortSettings(3).fDtrControl) << int(w.lines);
+        EXPECT_EQ(static_cast<LineControl>(w.rts), api.PortSettings(3).fRtsControl) << int(w.lines);
         EXPECT_EQ(9600u, api.PortSettings(3).baudRate);
     }
     EXPECT_EQ(before + 6, api.LineSettingsSet().size());
@@ -364,7 +364,7 @@ TEST_F(ComDriverTest, SetLinesUsesLineSettingsInTheConfiguratorAndEscapesInTheLo
     lines = 4;
     EXPECT_EQ(0, Command(ldr, COM_SETLINES, &lines));
     using E = EscapeFunction;
-    EXPECT_EQ((std::vector<E>{E::SETDTR, E::SETRTS, E::CLRBREAK, E::CLRDTR, E::CLRRTS, E::SETBREAK}),
+    EXPECT_EQ((std::vector<E>{E::SetDtr, E::SetRts, E::ClearBreak, E::ClearDtr, E::ClearRts, E::SetBreak}),
               api.Escapes());
     EXPECT_EQ(settingsAfterOpen, api.LineSettingsSet().size());
 }
@@ -495,39 +495,14 @@ TEST_F(ComDriverTest, CloseDuringAWriteThatNeverEndsReturnsAfterFiveSecondsAndEn
 
 TEST_F(ComDriverTest, ModemStatusIsPassedOnAndAFailedQueryReportsNoLines) {
     ASSERT_EQ(0, Open(cfg, 3));
-    api.SetModemStatus(serial::MS_CTS_ON | serial::MS_RLSD_ON);
+    api.SetModemStatus(serial::ModemStatus::CtsOn | serial::ModemStatus::RlsdOn);
     uint32_t status = 0;
     EXPECT_EQ(0, Command(cfg, COM_MODEMSTATUS, &status));
-    EXPECT_EQ(serial::MS_CTS_ON | serial::MS_RLSD_ON, status);
+    EXPECT_EQ(serial::ModemStatus::CtsOn | serial::ModemStatus::RlsdOn, status);
     api.FailModemStatus(true);
     status = 0xFFFF;
     EXPECT_EQ(0, Command(cfg, COM_MODEMSTATUS, &status));
     EXPECT_EQ(0u, status);
-}
-
-TEST_F(ComDriverTest, ComDriverCallReachesTheInstalledDriverOnly) {
-    int result = kUntouched;
-    ComDriverInstall(nullptr);
-    EXPECT_EQ(1, ComDriverCall(COM_CLOSE, &result, nullptr));
-    EXPECT_EQ(kUntouched, result);
-    {
-        FakeSerialApi fake;
-        ComDriver d(ComVariant::Loader, fake);
-        ComDriverInstall(&d);
-        EXPECT_EQ(&d, ComDriverInstalled());
-        ComOpenBlock b;
-        b.port = 2;
-        b.speed = 1200;
-        b.format = 8;
-        EXPECT_EQ(1, ComDriverCall(COM_OPEN, &result, &b));
-        EXPECT_EQ(0, result);
-        EXPECT_EQ(2, d.CurrentPort());
-    }
-    // A driver that goes away takes its installation with it.
-    EXPECT_EQ(nullptr, ComDriverInstalled());
-    result = kUntouched;
-    EXPECT_EQ(1, ComDriverCall(COM_BUSY, &result, nullptr));
-    EXPECT_EQ(kUntouched, result);
 }
 
 }  // namespace

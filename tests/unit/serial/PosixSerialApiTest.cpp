@@ -1,8 +1,7 @@
 // The termios backend under the driver, against a pseudo-terminal: the test holds the master
 // side as the far end of the line.
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <stdlib.h>
 #include <termios.h>
@@ -22,6 +21,7 @@
 using krt_test::WaitFor;
 using krt_test::WaitUntilNotBusy;
 using serial::PosixSerialApi;
+using namespace serial;
 using Clock = std::chrono::steady_clock;
 
 namespace {
@@ -100,13 +100,13 @@ int Open(ComDriver& d, uint16_t port, uint32_t speed, uint16_t format) {
     b.speed = speed;
     b.format = format;
     int result = -1;
-    d.Call(COM_OPEN, &result, &b);
+    d.ComDriverCall(COM_OPEN, &result, &b);
     return result;
 }
 
 int Command(ComDriver& d, uint32_t command, void* block = nullptr) {
     int result = -1;
-    d.Call(command, &result, block);
+    d.ComDriverCall(command, &result, block);
     return result;
 }
 
@@ -153,13 +153,13 @@ TEST_F(PosixSerialApiTest, RefusedSpeedKeepsTheEarlierOne) {
 TEST(PosixLineSettingsTest, FormatsBecomeTheTermiosSizeParityAndStopBits) {
     struct Case {
         uint8_t byteSize;
-        uint8_t parity;
+        serial::Parity parity;
         tcflag_t size;
         tcflag_t parityBits;
     };
     for (const Case c :
-         {Case{8, serial::NOPARITY, CS8, 0}, Case{8, serial::EVENPARITY, CS8, PARENB},
-          Case{7, serial::EVENPARITY, CS7, PARENB}, Case{7, serial::ODDPARITY, CS7, PARENB | PARODD}}) {
+         {Case{8, serial::Parity::None, CS8, 0}, Case{8, serial::Parity::Even, CS8, PARENB},
+          Case{7, serial::Parity::Even, CS7, PARENB}, Case{7, serial::Parity::Odd, CS7, PARENB | PARODD}}) {
         termios tio;
         std::memset(&tio, 0, sizeof tio);
         tio.c_cflag = CS5 | PARENB | PARODD | CSTOPB | CRTSCTS;

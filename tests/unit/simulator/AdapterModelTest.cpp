@@ -2,9 +2,9 @@
 // sends. Expected checksums were worked out independently of the code under test.
 #include <gtest/gtest.h>
 
-#include "SimTestSupport.h"
 #include "adapter/AdapterLink.h"
 #include "simulator/SimFrames.h"
+#include "tests/unit/simulator/SimTestSupport.h"
 
 namespace {
 

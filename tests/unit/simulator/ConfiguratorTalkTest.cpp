@@ -5,8 +5,11 @@
 #include <memory>
 #include <string>
 
-#include "SimTestSupport.h"
 #include "adapter/AdapterLink.h"
+#include "portselect/Selection.h"
+#include "serial/ComDriver.h"
+#include "tests/support/FakeSerialApi.h"
+#include "tests/unit/simulator/SimTestSupport.h"
 
 namespace {
 
@@ -33,14 +36,20 @@ class Table : public adapter::ParamTable {
 class QuietHost : public adapter::LinkHost {
   public:
     void SetStatusText(int, const char*) override {}
-    void EnableControl(int, bool) override {}
+    void EnableReadButton(bool) override {}
+    void EnablePortButton(bool) override {}
     void PostLinkMessage(uint32_t) override {}
 };
 
 struct Talk {
     Table table;
     QuietHost host;
-    std::unique_ptr<adapter::AdapterLink> link = std::make_unique<adapter::AdapterLink>(host, &table);
+    // No port is open: the link fills its send block and the driver sends nothing.
+    krt_test::FakeSerialApi api;
+    serial::ComDriver driver{serial::ComVariant::Configurator, api};
+    portselect::Selection selection;
+    std::unique_ptr<adapter::AdapterLink> link =
+        std::make_unique<adapter::AdapterLink>(host, &table, driver, selection);
     FakeHost simHost;
     sim::Engine adapterSim{simHost, sim::Options{}};
 
@@ -55,13 +64,14 @@ struct Talk {
     // The request last put in the send block goes to the adapter; its answer comes back as one
     // driver read and is handled as the window handles CM_RECEIVED. False without an answer.
     bool Exchange() {
-        const Bytes request(link->SendBlock.data, link->SendBlock.data + link->SendBlock.length);
+        const Bytes request(link->state.SendBlock.data,
+                            link->state.SendBlock.data + link->state.SendBlock.length);
         simtest::Feed(adapterSim, request);
         const Bytes answer = Drain(adapterSim);
         if (answer.empty()) return false;
-        std::copy(answer.begin(), answer.end(), link->RxChunk);
-        link->RxCount = static_cast<int32_t>(answer.size());
-        link->RxPending = 1;
+        std::copy(answer.begin(), answer.end(), link->state.RxChunk);
+        link->state.RxCount = static_cast<int32_t>(answer.size());
+        link->state.RxPending = 1;
         link->HandleLinkMessage(adapter::CM_RECEIVED);
         return true;
     }
@@ -71,7 +81,7 @@ TEST(ConfiguratorTalk, AFullReadFillsEveryRow) {
     auto t = std::make_unique<Talk>();
     t->link->StartParameterRead();
     for (int step = 0; step < 6; ++step) ASSERT_TRUE(t->Exchange()) << "step " << step;
-    EXPECT_EQ(t->link->ParamIndex, -1);
+    EXPECT_EQ(t->link->state.ParamIndex, -1);
 
     const Table& tb = t->table;
     EXPECT_EQ(tb.text[0][adapter::COL_VALUE], "2");
@@ -97,20 +107,20 @@ TEST(ConfiguratorTalk, WritesAreAcknowledgedOrRefusedWithTheAdaptersText) {
     Table& tb = t->table;
     tb.text[7][adapter::COL_VALUE] = "15";
     tb.mark[7] = adapter::MARK_PENDING;
-    ASSERT_TRUE(t->link->WriteParameter(7));
+    ASSERT_TRUE(t->link->exchange.WriteParameter(7));
     ASSERT_TRUE(t->Exchange());
     EXPECT_EQ(tb.mark[7], adapter::MARK_BLANK);
     EXPECT_EQ(tb.text[7][adapter::COL_VALUE], "15");
 
     tb.text[1][adapter::COL_VALUE] = "99";
-    ASSERT_TRUE(t->link->WriteParameter(1));
+    ASSERT_TRUE(t->link->exchange.WriteParameter(1));
     ASSERT_TRUE(t->Exchange());
     EXPECT_EQ(tb.mark[1], adapter::MARK_BLANK);
 
     EXPECT_EQ(t->adapterSim.Command(u8"refuse Занято", 0).compare(0, 9, "OK refuse"), 0);
     tb.text[20][adapter::COL_VALUE] = "7";
     tb.mark[20] = adapter::MARK_PENDING;
-    ASSERT_TRUE(t->link->WriteParameter(20));
+    ASSERT_TRUE(t->link->exchange.WriteParameter(20));
     ASSERT_TRUE(t->Exchange());
     EXPECT_EQ(tb.mark[20], adapter::MARK_ERROR);
     EXPECT_EQ(tb.text[20][adapter::COL_VALUE], "Занято");

@@ -4,9 +4,9 @@
 
 #include <random>
 
-#include "SimTestSupport.h"
 #include "adapter/AdapterLink.h"
 #include "simulator/SimFrames.h"
+#include "tests/unit/simulator/SimTestSupport.h"
 
 namespace {
 

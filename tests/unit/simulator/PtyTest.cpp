@@ -1,11 +1,11 @@
 // krt42sim itself over a real pseudo-terminal: the test side plays the program that opens the
 // COM link, sets the line speed and sends requests.
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -15,7 +15,6 @@
 #include <fstream>
 #include <iterator>
 #include <sstream>
-#include <sys/stat.h>
 #include <string>
 #include <vector>
 

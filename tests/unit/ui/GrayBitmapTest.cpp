@@ -1,16 +1,16 @@
-#include "ui/GrayBitmap.h"
-
 #include <gtest/gtest.h>
 
 #include <array>
 #include <vector>
 
+#include "ui/GrayBitmap.h"
+
 namespace {
 
-using krt::DibPixelSize;
-using krt::DibRowSize;
-using krt::GrayLevel;
-using krt::MakeGrayPixels;
+using ui::DibPixelSize;
+using ui::DibRowSize;
+using ui::GrayLevel;
+using ui::MakeGrayPixels;
 
 TEST(GrayBitmap, GrayLevelWeightsAndTruncation) {
     EXPECT_EQ(255u, GrayLevel(255, 255, 255));
@@ -42,16 +42,16 @@ TEST(GrayBitmap, RowSizeIsPaddedTo32Bits) {
 }
 
 TEST(GrayBitmap, BitfieldsAreReadAsPlainRgb) {
-    EXPECT_EQ(krt::DIB_COMPRESSION_RGB, krt::DibReadCompression(krt::DIB_COMPRESSION_BITFIELDS));
-    EXPECT_EQ(krt::DIB_COMPRESSION_RGB, krt::DibReadCompression(krt::DIB_COMPRESSION_RGB));
-    EXPECT_EQ(1u, krt::DibReadCompression(1));  // others pass through
+    EXPECT_EQ(ui::DIB_COMPRESSION_RGB, ui::DibReadCompression(ui::DIB_COMPRESSION_BITFIELDS));
+    EXPECT_EQ(ui::DIB_COMPRESSION_RGB, ui::DibReadCompression(ui::DIB_COMPRESSION_RGB));
+    EXPECT_EQ(1u, ui::DibReadCompression(1));  // others pass through
 }
 
 // Colour-table depths: the table turns grey with a zero fourth byte, the pixels stay.
 TEST(GrayBitmap, PalettedDepthsGreyTheColourTableOnly) {
     for (uint32_t bits : {1u, 4u, 8u}) {
         SCOPED_TRACE(bits);
-        std::vector<uint8_t> table(4 * krt::DIB_MAX_COLOURS, 0xEE);
+        std::vector<uint8_t> table(4 * ui::DIB_MAX_COLOURS, 0xEE);
         const size_t used = size_t{1} << bits;
         // entry 0 white, entry 1 pure red with a stray fourth byte, the rest blue-ish
         table[0] = table[1] = table[2] = 255;
@@ -64,7 +64,7 @@ TEST(GrayBitmap, PalettedDepthsGreyTheColourTableOnly) {
         const std::vector<uint8_t> before = pixels;
 
         ASSERT_TRUE(
-            MakeGrayPixels(bits, 5, 3, pixels.data(), pixels.size(), table.data(), krt::DIB_MAX_COLOURS));
+            MakeGrayPixels(bits, 5, 3, pixels.data(), pixels.size(), table.data(), ui::DIB_MAX_COLOURS));
         EXPECT_EQ(before, pixels);
         EXPECT_EQ((std::vector<uint8_t>{255, 255, 255, 0, 76, 76, 76, 0}),
                   std::vector<uint8_t>(table.begin(), table.begin() + 8));
@@ -75,7 +75,7 @@ TEST(GrayBitmap, PalettedDepthsGreyTheColourTableOnly) {
                 (std::array<uint8_t, 4>{table[4 * i], table[4 * i + 1], table[4 * i + 2], table[4 * i + 3]}));
         }
         // entries past 2^bits are none of the bitmap's business
-        if (used < krt::DIB_MAX_COLOURS) {
+        if (used < ui::DIB_MAX_COLOURS) {
             EXPECT_EQ(0xEE, table[4 * used]);
         }
     }
@@ -139,17 +139,17 @@ TEST(GrayBitmap, TrueColourPixelsGreyTheFirstThreeBytes) {
 
 TEST(GrayBitmap, OtherDepthsAndShortBuffersAreLeftUnchanged) {
     std::vector<uint8_t> pixels(256, 0x5A);
-    std::vector<uint8_t> table(4 * krt::DIB_MAX_COLOURS, 0x5A);
+    std::vector<uint8_t> table(4 * ui::DIB_MAX_COLOURS, 0x5A);
     for (uint32_t bits : {0u, 2u, 15u, 48u}) {
         SCOPED_TRACE(bits);
         EXPECT_FALSE(
-            MakeGrayPixels(bits, 4, 4, pixels.data(), pixels.size(), table.data(), krt::DIB_MAX_COLOURS));
+            MakeGrayPixels(bits, 4, 4, pixels.data(), pixels.size(), table.data(), ui::DIB_MAX_COLOURS));
     }
     // A header claiming more rows than were read must not be trusted.
     EXPECT_FALSE(MakeGrayPixels(32, 32, 3, pixels.data(), pixels.size(), nullptr, 0));
     EXPECT_FALSE(MakeGrayPixels(24, 4, 1, nullptr, 0, nullptr, 0));
     EXPECT_EQ(std::vector<uint8_t>(256, 0x5A), pixels);
-    EXPECT_EQ(std::vector<uint8_t>(4 * krt::DIB_MAX_COLOURS, 0x5A), table);
+    EXPECT_EQ(std::vector<uint8_t>(4 * ui::DIB_MAX_COLOURS, 0x5A), table);
 }
 
 }  // namespace
