@@ -34,6 +34,7 @@ class VantrelFirstStart(unittest.TestCase):
             win.key("f5")
             win.wait_status(0, "Получение параметров ...", 20)
             self.assertTrue(win.exists(), "Escape or Enter closed the window")
+            self.assertTrue(win.visible(None), "Escape or Enter hid the window")
             self.assertIsNone(proc.poll())
 
             # The close box ends the program like the exit button.

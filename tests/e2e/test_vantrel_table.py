@@ -7,7 +7,7 @@ import time
 import unittest
 
 import krtrig
-from faultkit import crc16_xmodem
+from faultkit import NO_LINK, crc16_xmodem
 from krtrig import IDOK, Rig, VANTREL, handle, vantrel_settings, wait_until, windows_exe
 
 READ_BUTTON, PORT_BUTTON, EXIT_BUTTON = VANTREL.IDC_READ_BUTTON, VANTREL.IDC_PORT_BUTTON, IDOK
@@ -266,7 +266,28 @@ class VantrelTable(unittest.TestCase):
                 self.assertEqual(win.list_image(PARAM_LIST, 7), MARK_BLANK, button)
             time.sleep(1.0)
             self.assertEqual(len(sim.requests()), before, "a cancelled edit sends nothing")
-            self.assertTrue(win.enabled(None), "the main window takes input again")
+            win.close()
+            win.wait_gone()
+            rig.wait_exit(proc)
+
+    def test_a_read_runs_on_behind_the_open_editor(self):
+        with Rig("vantrel-table-behind-editor") as rig:
+            sim, proc, win = self.connect(rig)
+            # A silent adapter: each step of the read goes on only when the message of its 2 s
+            # time-out has been handled, so the read lives on link messages alone.
+            sim.command("silent on")
+            win.key("f5")
+            win.wait_status(0, READING, 10)
+            editor = self.open_editor(win, 7)
+            sent = len(sim.requests())
+            # The editor's loop runs from here on: the read's next request, "no connection" and the
+            # end of the read come from messages handled behind it.
+            wait_until(lambda: len(sim.requests()) > sent, 10, "a request of the read behind the editor")
+            self.assertEqual(win.status(1), NO_LINK)
+            win.wait_status(0, FINISHED, 20)
+            self.assertTrue(editor.exists(), "the editor stays open through the read")
+            editor.cancel()
+            editor.wait_gone(10)
             win.close()
             win.wait_gone()
             rig.wait_exit(proc)
