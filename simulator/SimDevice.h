@@ -30,6 +30,9 @@ class SimDevice {
     const std::string& Path() const { return path_; }
 
     LineInfo Line(int want);
+    // Stops (or lets go on) what the program writes, as an XOFF does on a line with software flow
+    // control, whatever flow control the program has chosen for its end of a pty.
+    void HoldProgramOutput(bool hold);
     bool SetSpeed(int bps, std::string& error);
     void Unplug();
     // On success detail is the new path.

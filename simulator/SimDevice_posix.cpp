@@ -172,6 +172,10 @@ bool SimDevice::OpenTty(const std::string& device, int speed, std::string& error
     return true;
 }
 
+void SimDevice::HoldProgramOutput(bool hold) {
+    if (isPty_ && slave_ >= 0) tcflow(slave_, hold ? TCOOFF : TCOON);
+}
+
 LineInfo SimDevice::Line(int want) {
     LineInfo li;
     const int fd = SettingsFd();

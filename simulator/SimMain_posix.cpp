@@ -228,6 +228,11 @@ int main(int argc, char** argv) {
         const int fd = host.device.Fd();
         while (host.pendingOut.empty() && engine.HasOutput() && engine.NextDue() <= now) {
             sim::Bytes piece = engine.TakeDue(now);
+            // The stall around an 'R' also holds a program that turned software flow control off.
+            if (opt.ixon && piece.size() == 1 &&
+                (piece[0] == sim::Engine::XOFF || piece[0] == sim::Engine::XON)) {
+                host.device.HoldProgramOutput(piece[0] == sim::Engine::XOFF);
+            }
             if (fd >= 0) host.pendingOut = std::move(piece);
         }
         if (fd >= 0 && !host.pendingOut.empty()) {

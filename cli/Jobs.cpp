@@ -1,0 +1,202 @@
+#include "cli/Jobs.h"
+
+#include <cstring>
+
+#include "cli/Platform.h"
+#include "portselect/PortOpen.h"
+
+namespace cli {
+
+namespace {
+
+constexpr int kWriteReplyTicks = 100;  // 2 s
+constexpr uint16_t kLoaderFormat8N1 = 8;
+constexpr int kProgressEveryMs = 1000;
+constexpr int kBarWidth = 30;
+
+}  // namespace
+
+Ticker::Ticker() : next_(NowMs()) {}
+
+bool Ticker::Next() {
+    next_ += TICK_MS;
+    const int64_t now = NowMs();
+    // A tick that is already a whole tick late is not made up for: the window's timer does not
+    // queue missed ticks either.
+    if (next_ < now - TICK_MS) next_ = now;
+    SleepMs(static_cast<int>(next_ - now));
+    return !Interrupted();
+}
+
+// ---- the configurator's link
+
+void LinkJob::AnswerTable::SetText(int row, int column, const char* text) {
+    if (column == adapter::COL_VALUE && row >= 0 && row < RowCount()) answered[row] = true;
+    ParameterTableModel::SetText(row, column, text);
+}
+
+LinkJob::LinkJob(serial::ComDriver& com, unsigned portNumber)
+    : com_(com), link_(*this, &table_, com, selection_) {
+    link_.ResetForStart();
+    link_.state.PortTable[0] = static_cast<int32_t>(portNumber);
+    selection_.SelectedPortIndex = 0;
+}
+
+LinkJob::~LinkJob() {
+    // Also ends a write worker that a stalled line holds.
+    com_.Command(serial::COM_CLOSE, nullptr);
+}
+
+void LinkJob::SetStatusText(int part, const char* text) {
+    if (part != 1) return;
+    if (std::strcmp(text, "Порт занят") == 0 || std::strcmp(text, "Нет подключения к COM-порту") == 0) {
+        portTrouble_ = true;
+    }
+}
+
+void LinkJob::EnableReadButton(bool enable) {
+    // The read button comes on with the first good frame: the connection.
+    if (enable) connected_ = true;
+}
+
+bool LinkJob::Tick() {
+    if (!ticker_.Next()) return false;
+    link_.OnLinkTimer();
+    while (!posted_.empty()) {
+        const uint32_t message = posted_.front();
+        posted_.pop_front();
+        if (message == adapter::CM_SEARCH_FAILED) searchFailed_ = true;
+        if (message == adapter::CM_NO_ANSWER) ++noAnswers_;
+        link_.HandleLinkMessage(message);
+    }
+    return true;
+}
+
+Exit LinkJob::Find(int* speed) {
+    connected_ = searchFailed_ = portTrouble_ = false;
+    link_.StartAdapterSearch();
+    if (portTrouble_) return EXIT_PORT;
+    while (!connected_ && !searchFailed_) {
+        if (!Tick()) return EXIT_INTERRUPTED;
+    }
+    if (!connected_) return EXIT_NO_ADAPTER;
+    *speed = link_.state.LineSpeed;
+    return EXIT_OK;
+}
+
+Exit LinkJob::OpenAt(int speed) {
+    return link_.search.OpenPortAt(speed) == serial::COM_OK ? EXIT_OK : EXIT_PORT;
+}
+
+Exit LinkJob::Read() {
+    noAnswers_ = 0;
+    std::memset(table_.answered, 0, sizeof table_.answered);
+    link_.StartParameterRead();
+    while (link_.state.ParamIndex != -1) {
+        if (!Tick()) return EXIT_INTERRUPTED;
+    }
+    return noAnswers_ == 0 ? EXIT_OK : EXIT_NO_ANSWER;
+}
+
+Exit LinkJob::Write(int row, const std::string& value, std::string* text) {
+    const std::string original = table_.Text(row, adapter::COL_VALUE);
+    link_.exchange.CommitEdit(row, true, value.c_str(), original.c_str());
+    // A value that cannot go out whole is marked Error before anything is sent.
+    if (table_.Mark(row) == adapter::MARK_ERROR) return EXIT_USAGE;
+    for (int tick = 0; tick < kWriteReplyTicks && table_.Mark(row) == adapter::MARK_PENDING; ++tick) {
+        if (!Tick()) return EXIT_INTERRUPTED;
+    }
+    if (table_.Mark(row) == adapter::MARK_PENDING) return EXIT_NO_ANSWER;
+    if (table_.Mark(row) == adapter::MARK_ERROR) {
+        *text = table_.Text(row, adapter::COL_VALUE);
+        return EXIT_REFUSED;
+    }
+    return EXIT_OK;
+}
+
+RowResult LinkJob::Row(int row) const {
+    RowResult r;
+    r.parameter = table_.Text(row, adapter::COL_PARAMETER);
+    r.index = table_.Text(row, adapter::COL_INDEX);
+    r.value = table_.Text(row, adapter::COL_VALUE);
+    r.unit = table_.Text(row, adapter::COL_UNITS);
+    r.name = table_.Text(row, adapter::COL_NAME);
+    r.answered = table_.answered[row];
+    return r;
+}
+
+// ---- the loader
+
+LoadJob::LoadJob(serial::ComDriver& com, unsigned portNumber, std::FILE* progress)
+    : com_(com), portNumber_(portNumber), progress_(progress), procedure_(*this, image_, com) {
+    procedure_.blockSize = loader::BLOCK_SIZE;
+}
+
+LoadJob::~LoadJob() {
+    com_.Command(serial::COM_CLOSE, nullptr);
+}
+
+Exit LoadJob::Open(int speed) {
+    portselect::PortTable table = {static_cast<int32_t>(portNumber_)};
+    serial::ComOpenBlock block;
+    const serial::ComResult result =
+        portselect::OpenPortAtPosition(com_, table, 0, static_cast<uint32_t>(speed), kLoaderFormat8N1, block);
+    if (result != serial::COM_OK) return EXIT_PORT;
+    portselect::RaiseModemLines(com_);
+    return EXIT_OK;
+}
+
+void LoadJob::SetStatusText(int pane, const char* text) {
+    if (pane == 0) status0_ = text;
+}
+
+Exit LoadJob::Load(const std::string& path, std::string* error) {
+    status0_.clear();
+    procedure_.StartStop(path.c_str());
+    if (procedure_.state == loader::Idle) {
+        *error = status0_;
+        return EXIT_USAGE;
+    }
+    while (procedure_.state != loader::Idle) {
+        if (!ticker_.Next()) return EXIT_INTERRUPTED;
+        procedure_.Tick();
+        while (!posted_.empty()) {
+            const uint32_t message = posted_.front();
+            posted_.pop_front();
+            procedure_.HandleMessage(message);
+        }
+        ShowProgress(false);
+    }
+    ShowProgress(true);
+    return EXIT_OK;
+}
+
+void LoadJob::ShowProgress(bool last) {
+    if (progress_ == nullptr) return;
+    const int64_t now = NowMs();
+    const bool terminal = IsTerminal(progress_);
+    if (!last && lastShown_ >= 0 && now - lastShown_ < (terminal ? 100 : kProgressEveryMs)) return;
+    lastShown_ = now;
+    const int32_t total = procedure_.total;
+    const int32_t done = last ? total : procedure_.position;
+    const int percent = total > 0 ? static_cast<int>(static_cast<int64_t>(done) * 100 / total) : 100;
+    const int64_t ticksLeft = (total - done + loader::BLOCK_SIZE - 1) / loader::BLOCK_SIZE;
+    const int secondsLeft = static_cast<int>((ticksLeft * TICK_MS + 999) / 1000);
+    if (terminal) {
+        char bar[kBarWidth + 1];
+        const int filled = percent * kBarWidth / 100;
+        for (int i = 0; i < kBarWidth; ++i) bar[i] = i < filled ? '#' : '.';
+        bar[kBarWidth] = '\0';
+        std::fprintf(progress_, "\r[%s] %3d%%  %d/%d bytes  restarts %d  %d:%02d left ", bar, percent,
+                     static_cast<int>(done), static_cast<int>(total),
+                     static_cast<int>(procedure_.RestartCount), secondsLeft / 60, secondsLeft % 60);
+        if (last) std::fputc('\n', progress_);
+    } else {
+        std::fprintf(progress_, "load: %d%% %d/%d bytes, restarts %d, %d s left\n", percent,
+                     static_cast<int>(done), static_cast<int>(total),
+                     static_cast<int>(procedure_.RestartCount), secondsLeft);
+    }
+    std::fflush(progress_);
+}
+
+}  // namespace cli

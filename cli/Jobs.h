@@ -1,0 +1,133 @@
+// The configurator's and the loader's jobs without a window: the same link and load procedure,
+// driven by a 20 ms tick of our own that stands in for the window's timer, with the posted
+// messages delivered after each tick as the window's message loop delivers them.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <deque>
+#include <string>
+
+#include "adapter/AdapterLink.h"
+#include "configurator/ParameterTable.h"
+#include "loader/LoadProcedure.h"
+#include "loader/ProgramImage.h"
+#include "portselect/Selection.h"
+#include "serial/ComDriver.h"
+
+namespace cli {
+
+// Exit codes a script can test.
+enum Exit : int {
+    EXIT_OK = 0,
+    EXIT_FAILED = 1,      // the job ran and could not finish (a load that stopped)
+    EXIT_USAGE = 2,       // arguments, rows, speeds or files that do not work
+    EXIT_NO_ADAPTER = 3,  // find: no answer at any speed
+    EXIT_REFUSED = 4,     // write: the adapter refused the value
+    EXIT_NO_ANSWER = 5,   // read or write: a request got no answer in time
+    EXIT_PORT = 6,        // the port cannot be opened or is busy
+    EXIT_INTERRUPTED = 130,
+};
+
+constexpr int TICK_MS = 20;
+
+// Paces the jobs: one tick every 20 ms of the monotonic clock, late ticks catching up without
+// piling up.
+class Ticker {
+  public:
+    Ticker();
+    // Waits for the next tick; false once the user has pressed Ctrl-C.
+    bool Next();
+
+  private:
+    int64_t next_;
+};
+
+// One row of a read, as the table holds it (Windows-1251) and whether an answer filled it.
+struct RowResult {
+    std::string parameter, index, value, unit, name;
+    bool answered;
+};
+
+// The configurator's link over one port.
+class LinkJob : private adapter::LinkHost {
+  public:
+    LinkJob(serial::ComDriver& com, unsigned portNumber);
+    ~LinkJob() override;
+
+    // The speed search of the configurator, schedule and all. EXIT_OK with the speed found.
+    Exit Find(int* speed);
+    // Opens the port at a known speed instead of searching; EXIT_PORT when it does not open.
+    Exit OpenAt(int speed);
+    // The six requests of a read. EXIT_OK when every one was answered, EXIT_NO_ANSWER else.
+    Exit Read();
+    // The write request of one row, as an accepted edit sends it, and up to 2 s for the reply.
+    // `text` receives the adapter's refusal (Windows-1251).
+    Exit Write(int row, const std::string& value, std::string* text);
+
+    RowResult Row(int row) const;
+
+  private:
+    // adapter::LinkHost
+    void SetStatusText(int part, const char* text) override;
+    void EnableReadButton(bool enable) override;
+    void EnablePortButton(bool) override {}
+    void PostLinkMessage(uint32_t message) override { posted_.push_back(message); }
+
+    // One tick of the window's timer and the messages it posted. False on Ctrl-C.
+    bool Tick();
+
+    class AnswerTable : public configurator::ParameterTableModel {
+      public:
+        void SetText(int row, int column, const char* text) override;
+        bool answered[configurator::PARAM_ROW_COUNT] = {};
+    };
+
+    serial::ComDriver& com_;
+    portselect::Selection selection_;
+    AnswerTable table_;
+    adapter::AdapterLink link_;
+    Ticker ticker_;
+    std::deque<uint32_t> posted_;
+    bool connected_ = false;
+    bool searchFailed_ = false;
+    int noAnswers_ = 0;
+    bool portTrouble_ = false;
+};
+
+// The loader's procedure over one port; progress goes to `progress`.
+class LoadJob : private loader::LoaderHost {
+  public:
+    LoadJob(serial::ComDriver& com, unsigned portNumber, std::FILE* progress);
+    ~LoadJob() override;
+
+    Exit Open(int speed);
+    // The whole load: the start sequence, a block a tick, a restart on every 'R'. `error` gets
+    // the loader's own text when the file cannot be loaded.
+    Exit Load(const std::string& path, std::string* error);
+
+  private:
+    // loader::LoaderHost
+    void SetBarPos(int) override {}
+    void SetBarText(const char*) override {}
+    void SetLabelText(const char*) override {}
+    void SetStatusText(int pane, const char* text) override;
+    void EnableChooseButton(bool) override {}
+    void SetStartTooltip(const char*) override {}
+    void ShowStopIcon(bool) override {}
+    void PostLoaderMessage(uint32_t message) override { posted_.push_back(message); }
+
+    void ShowProgress(bool last);
+
+    serial::ComDriver& com_;
+    unsigned portNumber_;
+    std::FILE* progress_;
+    loader::ProgramImage image_;
+    loader::LoadProcedure procedure_;
+    Ticker ticker_;
+    std::deque<uint32_t> posted_;
+    std::string status0_;
+    int64_t lastShown_ = -1;
+};
+
+}  // namespace cli

@@ -1,0 +1,23 @@
+// Texts of the command line: the programs' Windows-1251 bytes shown as UTF-8, the other way for
+// values typed on the command line, and the quoting of CSV and JSON.
+#pragma once
+
+#include <string>
+
+namespace cli {
+
+// Windows-1251 bytes as UTF-8.
+std::string Utf8FromAnsi(const std::string& ansi);
+// UTF-8 as Windows-1251 bytes; false when the text is no UTF-8 or holds a character that 1251
+// lacks.
+bool AnsiFromUtf8(const std::string& utf8, std::string* ansi);
+
+// A CSV field: quoted when it holds a comma, a quote, a line end or blanks at either end.
+std::string CsvField(const std::string& text);
+// A JSON string literal, quotes included.
+std::string JsonString(const std::string& text);
+
+// Blanks at both ends removed.
+std::string Trim(const std::string& text);
+
+}  // namespace cli

@@ -1,0 +1,33 @@
+"""krt42.exe, the Windows console program, under Wine: it finds the simulated adapter on COM3 and
+reads its table with the Win32 serial driver."""
+
+import subprocess
+import unittest
+
+import krtrig
+from krtrig import Rig, windows_exe
+
+
+class Krt42Console(unittest.TestCase):
+    def run_exe(self, rig, *args):
+        proc = rig.launch(windows_exe("cli/krt42.exe"), *args, stdout=subprocess.PIPE)
+        out, _ = proc.communicate(timeout=120)
+        return proc.returncode, out.decode("utf-8", "replace")
+
+    def test_finds_and_reads_the_adapter_on_com3(self):
+        with Rig("krt42-console") as rig:
+            link = rig.work / "com3"
+            rig.map_com(3, link)
+            rig.simulator(link, speed=4800)
+            rig.start(probe=False)
+            self.assertEqual(self.run_exe(rig, "find", "--port", "COM3"), (0, "COM3: KRT42 at 4800 bit/s\r\n"))
+            code, out = self.run_exe(rig, "read", "--port", "COM3", "--speed", "4800", "--format", "csv")
+            self.assertEqual(code, 0)
+            lines = out.splitlines()
+            self.assertEqual(len(lines), 105)
+            self.assertEqual(lines[6], "5,052,00,500,мс,Периодичность опроса,yes")
+            self.assertEqual(self.run_exe(rig, "find", "--port", "COM9")[0], 6)
+
+
+if __name__ == "__main__":
+    krtrig.main()
