@@ -1,25 +1,9 @@
 #include <windows.h>
 
-#include <atomic>
-
-#include "framework/DebugOutput.h"
-
 namespace fw {
 
-namespace {
-
-std::atomic<DebugOutputHook> g_debugHook{nullptr};
-
-}  // namespace
-
-void DebugOutput(const char* text) {
-    DebugOutputHook hook = g_debugHook.load();
-    if (hook != nullptr) hook(text);
+void PlatformDebugOutput(const char* text) {
     ::OutputDebugStringA(text);
-}
-
-DebugOutputHook SetDebugOutputHook(DebugOutputHook hook) {
-    return g_debugHook.exchange(hook);
 }
 
 }  // namespace fw

@@ -9,6 +9,7 @@
 #include "portselect/Selection.h"
 #include "serial/ComDriver.h"
 #include "tests/support/FakeSerialApi.h"
+#include "tests/unit/adapter/FrameTestSupport.h"
 #include "tests/unit/simulator/SimTestSupport.h"
 
 namespace {
@@ -33,17 +34,9 @@ class Table : public adapter::ParamTable {
     void SetMark(int row, int m) override { mark[row] = m; }
 };
 
-class QuietHost : public adapter::LinkHost {
-  public:
-    void SetStatusText(int, const char*) override {}
-    void EnableReadButton(bool) override {}
-    void EnablePortButton(bool) override {}
-    void PostLinkMessage(uint32_t) override {}
-};
-
 struct Talk {
     Table table;
-    QuietHost host;
+    adapter_test::QuietHost host;
     // No port is open: the link fills its send block and the driver sends nothing.
     krt_test::FakeSerialApi api;
     serial::ComDriver driver{serial::ComVariant::Configurator, api};
