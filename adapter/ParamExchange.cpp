@@ -212,8 +212,8 @@ bool ParamExchange::WriteParameter(int row) {
     if (table_ == nullptr || row < 0 || row >= table_->RowCount()) return false;
 
     // Sized for the largest frame that goes out whole, plus its terminating zero; a value that
-    // does not fit is refused rather than cut, so the adapter never gets a value the user did
-    // not enter.
+    // does not fit, or that holds a control byte, is refused rather than cut, so the adapter never
+    // gets a value the user did not enter.
     uint8_t request[SEND_FRAME_MAX + 1];
     char value[SEND_FRAME_MAX + 1];
     char index[3] = {};

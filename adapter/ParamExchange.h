@@ -29,8 +29,8 @@ class ParamExchange : public FrameHandlers {
     int OnArrayValues(int pos) override;
     int OnWriteReply(int pos) override;
 
-    // Builds and sends the write request of a row. False when the value cannot go out whole
-    // (the row is then marked Error and nothing is sent).
+    // Builds and sends the write request of a row. False when the value cannot go out whole or
+    // holds a byte that a frame cannot carry (the row is then marked Error and nothing is sent).
     bool WriteParameter(int row);
     // The in-place editor has ended on `row`: an accepted value is shown marked Pending, ends a
     // running read and is written; otherwise the row keeps `original`.

@@ -1,5 +1,7 @@
 #include "adapter/Requests.h"
 
+#include <cstring>
+
 #include "adapter/LinkState.h"
 
 namespace adapter {
@@ -96,8 +98,19 @@ int BuildReadRequest(int step, uint8_t* out, int room) {
     return request.Finish();
 }
 
+int FirstUnsendableByte(const char* value, size_t length) {
+    for (size_t i = 0; i < length; ++i) {
+        const auto b = static_cast<unsigned char>(value[i]);
+        if (b < 0x20 || b == 0x7F) return static_cast<int>(i);
+    }
+    return -1;
+}
+
 int BuildWriteRequest(const ParamRows& rows, const char* indexText, const char* value, uint8_t* out,
                       int room) {
+    // The adapter would take a tab or a form feed for the end of the value and store only what
+    // stands before it, and a DLE would break the frame: such a value must not go out at all.
+    if (FirstUnsendableByte(value, std::strlen(value)) >= 0) return -1;
     RequestBuilder request(out, room);
     if (rows.indexed) {
         request.Head(FN_ARRAY_VALUES, rows.digits, indexText, "1");

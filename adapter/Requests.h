@@ -2,6 +2,7 @@
 // the configurator sends: the six reads and the write of a row.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace adapter {
@@ -29,8 +30,14 @@ int BuildReadRequest(int step, uint8_t* out, int room);
 
 // Builds the zero-terminated write request of a value for the parameter of `rows`, element
 // `indexText` (indexed parameters only). Returns the length without the zero, or -1 when the
-// frame would not fit in `room` bytes with its zero.
+// frame would not fit in `room` bytes with its zero or the value holds a byte that a frame's data
+// cannot carry (then nothing is built).
 int BuildWriteRequest(const ParamRows& rows, const char* indexText, const char* value, uint8_t* out,
                       int room);
+
+// Position (0-based) of the first byte a frame's data cannot carry, or -1.
+// The data is printable text: HT and FF mark its fields and DLE frames it, so any byte below
+// 0x20 or DEL would cut or break the frame. Bytes from 0x80 up are Windows-1251 letters.
+int FirstUnsendableByte(const char* value, size_t length);
 
 }  // namespace adapter

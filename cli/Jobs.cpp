@@ -11,8 +11,6 @@ namespace {
 
 constexpr int kWriteReplyTicks = 100;  // 2 s
 constexpr uint16_t kLoaderFormat8N1 = 8;
-constexpr int kProgressEveryMs = 1000;
-constexpr int kBarWidth = 30;
 
 }  // namespace
 
@@ -69,16 +67,19 @@ bool LinkJob::Tick() {
         if (message == adapter::CM_NO_ANSWER) ++noAnswers_;
         link_.HandleLinkMessage(message);
     }
+    if (afterTick) afterTick();
     return true;
 }
 
 Exit LinkJob::Find(int* speed) {
     connected_ = searchFailed_ = portTrouble_ = false;
     link_.StartAdapterSearch();
-    if (portTrouble_) return EXIT_PORT;
-    while (!connected_ && !searchFailed_) {
+    // A port that goes away is no missing adapter: each step of the search reopens the port, and
+    // a probe that cannot be written means the line is gone.
+    while (!connected_ && !searchFailed_ && !portTrouble_ && !com_.LineFailed()) {
         if (!Tick()) return EXIT_INTERRUPTED;
     }
+    if (portTrouble_ || com_.LineFailed()) return EXIT_PORT;
     if (!connected_) return EXIT_NO_ADAPTER;
     *speed = link_.state.LineSpeed;
     return EXIT_OK;
@@ -94,6 +95,7 @@ Exit LinkJob::Read() {
     link_.StartParameterRead();
     while (link_.state.ParamIndex != -1) {
         if (!Tick()) return EXIT_INTERRUPTED;
+        if (com_.LineFailed()) return EXIT_PORT;
     }
     return noAnswers_ == 0 ? EXIT_OK : EXIT_NO_ANSWER;
 }
@@ -105,6 +107,7 @@ Exit LinkJob::Write(int row, const std::string& value, std::string* text) {
     if (table_.Mark(row) == adapter::MARK_ERROR) return EXIT_USAGE;
     for (int tick = 0; tick < kWriteReplyTicks && table_.Mark(row) == adapter::MARK_PENDING; ++tick) {
         if (!Tick()) return EXIT_INTERRUPTED;
+        if (com_.LineFailed()) return EXIT_PORT;
     }
     if (table_.Mark(row) == adapter::MARK_PENDING) return EXIT_NO_ANSWER;
     if (table_.Mark(row) == adapter::MARK_ERROR) {
@@ -127,9 +130,10 @@ RowResult LinkJob::Row(int row) const {
 
 // ---- the loader
 
-LoadJob::LoadJob(serial::ComDriver& com, unsigned portNumber, std::FILE* progress)
-    : com_(com), portNumber_(portNumber), progress_(progress), procedure_(*this, image_, com) {
+LoadJob::LoadJob(serial::ComDriver& com, unsigned portNumber)
+    : com_(com), portNumber_(portNumber), procedure_(*this, image_, com) {
     procedure_.blockSize = loader::BLOCK_SIZE;
+    procedure_.readEveryTick = true;
 }
 
 LoadJob::~LoadJob() {
@@ -150,53 +154,48 @@ void LoadJob::SetStatusText(int pane, const char* text) {
     if (pane == 0) status0_ = text;
 }
 
-Exit LoadJob::Load(const std::string& path, std::string* error) {
+LoadResult LoadJob::Load(const std::string& path, int maxRestarts, std::string* error) {
+    LoadResult result;
+    const int64_t started = NowMs();
+    const int restartsBefore = procedure_.RestartCount;
     status0_.clear();
     procedure_.StartStop(path.c_str());
     if (procedure_.state == loader::Idle) {
         *error = status0_;
-        return EXIT_USAGE;
+        result.exit = EXIT_USAGE;
+        return result;
     }
     while (procedure_.state != loader::Idle) {
-        if (!ticker_.Next()) return EXIT_INTERRUPTED;
+        if (!ticker_.Next()) {
+            result.exit = EXIT_INTERRUPTED;
+            break;
+        }
         procedure_.Tick();
         while (!posted_.empty()) {
             const uint32_t message = posted_.front();
             posted_.pop_front();
             procedure_.HandleMessage(message);
         }
-        ShowProgress(false);
+        if (afterTick) afterTick();
+        if (procedure_.RestartCount - restartsBefore > maxRestarts) {
+            // The closing of the port drops whatever of the restart is still going out.
+            result.exit = EXIT_FAILED;
+            result.reason =
+                "the adapter asked for more than " + std::to_string(maxRestarts) + " restarts; load stopped";
+            break;
+        }
     }
-    ShowProgress(true);
-    return EXIT_OK;
-}
-
-void LoadJob::ShowProgress(bool last) {
-    if (progress_ == nullptr) return;
-    const int64_t now = NowMs();
-    const bool terminal = IsTerminal(progress_);
-    if (!last && lastShown_ >= 0 && now - lastShown_ < (terminal ? 100 : kProgressEveryMs)) return;
-    lastShown_ = now;
-    const int32_t total = procedure_.total;
-    const int32_t done = last ? total : procedure_.position;
-    const int percent = total > 0 ? static_cast<int>(static_cast<int64_t>(done) * 100 / total) : 100;
-    const int64_t ticksLeft = (total - done + loader::BLOCK_SIZE - 1) / loader::BLOCK_SIZE;
-    const int secondsLeft = static_cast<int>((ticksLeft * TICK_MS + 999) / 1000);
-    if (terminal) {
-        char bar[kBarWidth + 1];
-        const int filled = percent * kBarWidth / 100;
-        for (int i = 0; i < kBarWidth; ++i) bar[i] = i < filled ? '#' : '.';
-        bar[kBarWidth] = '\0';
-        std::fprintf(progress_, "\r[%s] %3d%%  %d/%d bytes  restarts %d  %d:%02d left ", bar, percent,
-                     static_cast<int>(done), static_cast<int>(total),
-                     static_cast<int>(procedure_.RestartCount), secondsLeft / 60, secondsLeft % 60);
-        if (last) std::fputc('\n', progress_);
-    } else {
-        std::fprintf(progress_, "load: %d%% %d/%d bytes, restarts %d, %d s left\n", percent,
-                     static_cast<int>(done), static_cast<int>(total),
-                     static_cast<int>(procedure_.RestartCount), secondsLeft);
+    result.total = procedure_.total;
+    result.sent = procedure_.position;
+    result.restarts = procedure_.RestartCount - restartsBefore;
+    if (result.exit == EXIT_OK && procedure_.lineFailed) {
+        result.exit = EXIT_FAILED;
+        result.reason = "the line failed after " + std::to_string(result.sent) + " of " +
+                        std::to_string(result.total) + " bytes";
     }
-    std::fflush(progress_);
+    if (result.exit == EXIT_OK) result.sent = result.total;
+    result.milliseconds = NowMs() - started;
+    return result;
 }
 
 }  // namespace cli

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <deque>
+#include <functional>
 #include <string>
 
 #include "adapter/AdapterLink.h"
@@ -17,16 +18,18 @@
 
 namespace cli {
 
-// Exit codes a script can test.
+// Exit codes a script can test. With several ports the highest code of them all is the result.
 enum Exit : int {
     EXIT_OK = 0,
-    EXIT_FAILED = 1,      // the job ran and could not finish (a load that stopped)
-    EXIT_USAGE = 2,       // arguments, rows, speeds or files that do not work
-    EXIT_NO_ADAPTER = 3,  // find: no answer at any speed
-    EXIT_REFUSED = 4,     // write: the adapter refused the value
-    EXIT_NO_ANSWER = 5,   // read or write: a request got no answer in time
-    EXIT_PORT = 6,        // the port cannot be opened or is busy
-    EXIT_INTERRUPTED = 130,
+    EXIT_FAILED = 1,         // the job ran and could not finish: a load stopped by the line or by
+                             // endless restarts, output that cannot be written, diff: they differ
+    EXIT_USAGE = 2,          // arguments, rows, speeds, values or files that do not work
+    EXIT_NO_ADAPTER = 3,     // find: no answer at any speed
+    EXIT_REFUSED = 4,        // write: the adapter refused the value
+    EXIT_NO_ANSWER = 5,      // read or write: a request got no answer in time
+    EXIT_PORT = 6,           // the port cannot be opened, is busy or went away
+    EXIT_READ_BACK = 7,      // apply: what was read back is not what the adapter accepted
+    EXIT_INTERRUPTED = 128,  // plus the signal's number
 };
 
 constexpr int TICK_MS = 20;
@@ -36,7 +39,7 @@ constexpr int TICK_MS = 20;
 class Ticker {
   public:
     Ticker();
-    // Waits for the next tick; false once the user has pressed Ctrl-C.
+    // Waits for the next tick; false once a signal asked us to stop.
     bool Next();
 
   private:
@@ -55,17 +58,23 @@ class LinkJob : private adapter::LinkHost {
     LinkJob(serial::ComDriver& com, unsigned portNumber);
     ~LinkJob() override;
 
-    // The speed search of the configurator, schedule and all. EXIT_OK with the speed found.
+    // The speed search of the configurator, schedule and all. EXIT_OK with the speed found;
+    // EXIT_PORT when the port does not open or goes away during the search.
     Exit Find(int* speed);
     // Opens the port at a known speed instead of searching; EXIT_PORT when it does not open.
     Exit OpenAt(int speed);
-    // The six requests of a read. EXIT_OK when every one was answered, EXIT_NO_ANSWER else.
+    // The six requests of a read. EXIT_OK when every one was answered, EXIT_NO_ANSWER else,
+    // EXIT_PORT when the line failed.
     Exit Read();
     // The write request of one row, as an accepted edit sends it, and up to 2 s for the reply.
     // `text` receives the adapter's refusal (Windows-1251).
     Exit Write(int row, const std::string& value, std::string* text);
 
     RowResult Row(int row) const;
+    int Speed() const { return link_.state.LineSpeed; }
+
+    // Called by the job's own thread after every tick (a line trace writes itself out there).
+    std::function<void()> afterTick;
 
   private:
     // adapter::LinkHost
@@ -95,16 +104,33 @@ class LinkJob : private adapter::LinkHost {
     bool portTrouble_ = false;
 };
 
-// The loader's procedure over one port; progress goes to `progress`.
+// How a load ended.
+struct LoadResult {
+    Exit exit = EXIT_OK;
+    std::string reason;  // why it failed, for the user
+    int32_t sent = 0, total = 0;
+    int restarts = 0;
+    int64_t milliseconds = 0;
+};
+
+// The loader's procedure over one port, reading the line at every tick so that each 'R' is seen
+// also where every write goes out at once.
 class LoadJob : private loader::LoaderHost {
   public:
-    LoadJob(serial::ComDriver& com, unsigned portNumber, std::FILE* progress);
+    LoadJob(serial::ComDriver& com, unsigned portNumber);
     ~LoadJob() override;
 
     Exit Open(int speed);
-    // The whole load: the start sequence, a block a tick, a restart on every 'R'. `error` gets
-    // the loader's own text when the file cannot be loaded.
-    Exit Load(const std::string& path, std::string* error);
+    // The whole load: the start sequence, a block a tick, a restart on every 'R', at most
+    // `maxRestarts` of them. `error` gets the loader's own text when the file cannot be loaded.
+    LoadResult Load(const std::string& path, int maxRestarts, std::string* error);
+
+    int32_t Position() const { return procedure_.position; }
+    int32_t Total() const { return procedure_.total; }
+    int Restarts() const { return procedure_.RestartCount; }
+
+    // Called by the job's own thread after every tick.
+    std::function<void()> afterTick;
 
   private:
     // loader::LoaderHost
@@ -117,17 +143,13 @@ class LoadJob : private loader::LoaderHost {
     void ShowStopIcon(bool) override {}
     void PostLoaderMessage(uint32_t message) override { posted_.push_back(message); }
 
-    void ShowProgress(bool last);
-
     serial::ComDriver& com_;
     unsigned portNumber_;
-    std::FILE* progress_;
     loader::ProgramImage image_;
     loader::LoadProcedure procedure_;
     Ticker ticker_;
     std::deque<uint32_t> posted_;
     std::string status0_;
-    int64_t lastShown_ = -1;
 };
 
 }  // namespace cli

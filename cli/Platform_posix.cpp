@@ -1,4 +1,5 @@
 #include <dirent.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <time.h>
@@ -7,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 
 #include "cli/Platform.h"
@@ -16,10 +18,10 @@ namespace cli {
 
 namespace {
 
-volatile sig_atomic_t g_interrupted = 0;
+volatile sig_atomic_t g_stopSignal = 0;
 
-void OnInterrupt(int) {
-    g_interrupted = 1;
+void OnStopSignal(int signal) {
+    if (g_stopSignal == 0) g_stopSignal = signal;
 }
 
 bool IsCharacterDevice(const std::string& path) {
@@ -27,29 +29,46 @@ bool IsCharacterDevice(const std::string& path) {
     return stat(path.c_str(), &st) == 0 && S_ISCHR(st.st_mode);
 }
 
-}  // namespace
-
-std::unique_ptr<serial::SerialApi> SerialApiFor(const std::string& port, unsigned* number,
-                                                std::string* error) {
-    // "COMn" reaches what the programs' COMn reaches here ($KRT_COMn, else /dev/ttyS<n-1>); any
-    // other name is a device path.
-    std::string path = port;
+// The device a port name leads to: "COMn" reaches what the programs' COMn reaches here
+// ($KRT_COMn, else /dev/ttyS<n-1>); any other name is a device path. Empty for no port.
+std::string DevicePath(const std::string& port) {
     if (port.size() > 3 && port.compare(0, 3, "COM") == 0 &&
         port.find_first_not_of("0123456789", 3) == std::string::npos) {
         const long n = std::strtol(port.c_str() + 3, nullptr, 10);
-        if (n < 1 || n > 0xFFFF) {
-            *error = port + " is no port";
-            return nullptr;
-        }
-        path = serial::PosixSerialApi::DefaultPathOf(static_cast<unsigned>(n));
+        if (n < 1 || n > 0xFFFF) return std::string();
+        return serial::PosixSerialApi::DefaultPathOf(static_cast<unsigned>(n));
     }
+    return port;
+}
+
+}  // namespace
+
+std::unique_ptr<serial::SerialApi> SerialApiFor(const std::string& port, bool outputFlowControl,
+                                                unsigned* number, std::string* error) {
+    const std::string path = DevicePath(port);
     if (path.empty()) {
-        *error = "no port given";
+        *error = port.empty() ? "no port given" : port + " is no port";
         return nullptr;
     }
     *number = 1;
-    return std::make_unique<serial::PosixSerialApi>(
+    auto api = std::make_unique<serial::PosixSerialApi>(
         [path](unsigned n) { return n == 1 ? path : std::string(); });
+    api->SetOutputFlowControl(outputFlowControl);
+    return api;
+}
+
+std::string PortTrouble(const std::string& port) {
+    const std::string path = DevicePath(port);
+    if (path.empty()) return std::string();
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0) return "no such device";
+    if (!S_ISCHR(st.st_mode)) return "not a serial device";
+    if (access(path.c_str(), R_OK | W_OK) != 0 && errno == EACCES) {
+        // Debian gives serial devices to the group dialout.
+        return "permission denied; the group dialout may use serial ports: sudo adduser $USER dialout, "
+               "then log in again";
+    }
+    return "busy, or not a serial line";
 }
 
 std::vector<std::string> ListPorts() {
@@ -75,36 +94,59 @@ std::vector<std::string> ListPorts() {
         if (ka != kb) return ka < kb;
         return std::atol(a.c_str() + da) < std::atol(b.c_str() + db);
     });
-    // The stable names of USB adapters, beside the device they lead to.
-    std::map<std::string, std::string> byId;
+    // The stable names of USB adapters follow the device they lead to, each on a line of its
+    // own, so that either can be pasted as --port.
+    std::multimap<std::string, std::string> byId;
     if (DIR* dir = opendir("/dev/serial/by-id")) {
         while (dirent* entry = readdir(dir)) {
             if (entry->d_name[0] == '.') continue;
             const std::string link = std::string("/dev/serial/by-id/") + entry->d_name;
             if (char* target = realpath(link.c_str(), nullptr)) {
-                byId[target] = link;
+                byId.emplace(target, link);
                 std::free(target);
             }
         }
         closedir(dir);
     }
-    for (std::string& port : ports) {
-        auto found = byId.find(port);
-        if (found != byId.end()) port += "  " + found->second;
+    std::vector<std::string> names;
+    for (const std::string& port : ports) {
+        names.push_back(port);
+        const auto range = byId.equal_range(port);
+        for (auto it = range.first; it != range.second; ++it) names.push_back(it->second);
     }
-    return ports;
+    return names;
 }
 
-void PrepareConsole() {
+void PrepareProcess(bool* stdoutOpen) {
+    // A descriptor of 0..2 that we were started without would be the next one handed out: the
+    // port would become our standard output, and the table would go down the line.
+    *stdoutOpen = true;
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+        if (fd == 1) *stdoutOpen = false;
+        const int null = open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+        if (null >= 0 && null != fd) {
+            dup2(null, fd);
+            close(null);
+        }
+    }
     struct sigaction action = {};
-    action.sa_handler = OnInterrupt;
+    action.sa_handler = OnStopSignal;
     sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
+    // A reader that went away is seen as a failed write: data output fails with its exit code,
+    // progress output is dropped, and a load is never cut short by it.
+    signal(SIGPIPE, SIG_IGN);
 }
 
-bool Interrupted() {
-    return g_interrupted != 0;
+void RestoreConsole() {}
+
+std::vector<std::string> CommandLine(int argc, char** argv) {
+    return std::vector<std::string>(argv, argv + argc);
+}
+
+int StopSignal() {
+    return g_stopSignal;
 }
 
 bool IsTerminal(std::FILE* stream) {
@@ -122,6 +164,71 @@ void SleepMs(int milliseconds) {
     timespec ts{milliseconds / 1000, static_cast<long>(milliseconds % 1000) * 1000000L};
     while (nanosleep(&ts, &ts) != 0 && errno == EINTR && !Interrupted()) {
     }
+}
+
+std::string UtcNow() {
+    const time_t now = time(nullptr);
+    tm parts{};
+    gmtime_r(&now, &parts);
+    char text[32];
+    strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
+    return text;
+}
+
+FileKind KindOf(const std::string& path, int64_t* size) {
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0) return FileKind::Missing;
+    *size = static_cast<int64_t>(st.st_size);
+    if (S_ISDIR(st.st_mode)) return FileKind::Directory;
+    return S_ISREG(st.st_mode) ? FileKind::Regular : FileKind::Other;
+}
+
+std::FILE* CreateTempBeside(const std::string& target, std::string* tempPath, std::string* error) {
+    std::string name = target + ".XXXXXX";
+    const int fd = mkostemp(&name[0], O_CLOEXEC);
+    if (fd < 0) {
+        *error = std::strerror(errno);
+        return nullptr;
+    }
+    // The file gets the permissions a plain create would give it, not mkstemp's 0600.
+    const mode_t mask = umask(0);
+    umask(mask);
+    fchmod(fd, 0666 & ~mask);
+    std::FILE* file = fdopen(fd, "wb");
+    if (file == nullptr) {
+        *error = std::strerror(errno);
+        close(fd);
+        unlink(name.c_str());
+        return nullptr;
+    }
+    *tempPath = name;
+    return file;
+}
+
+bool MoveIntoPlace(const std::string& temp, const std::string& target, std::string* error) {
+    if (rename(temp.c_str(), target.c_str()) == 0) return true;
+    *error = std::strerror(errno);
+    return false;
+}
+
+void RemoveFile(const std::string& path) {
+    unlink(path.c_str());
+}
+
+std::FILE* OpenForReading(const std::string& path) {
+    return std::fopen(path.c_str(), "rb");
+}
+
+std::FILE* OpenForWriting(const std::string& path) {
+    return std::fopen(path.c_str(), "wb");
+}
+
+std::string CorePath(const std::string& path) {
+    return path;
+}
+
+std::string LastErrorText() {
+    return std::strerror(errno);
 }
 
 }  // namespace cli

@@ -39,8 +39,11 @@ void AppendUtf8(std::string& out, uint32_t cp) {
     }
 }
 
-// The next code point of UTF-8 text at `i`, which moves past it; false for a broken sequence.
+// The next code point of UTF-8 text at `i`, which moves past it; false for a broken sequence, an
+// overlong form (C0 80 would pass for a NUL and cut the value), a surrogate or a number beyond
+// U+10FFFF.
 bool NextCodePoint(const std::string& text, size_t& i, uint32_t* cp) {
+    static const uint32_t kSmallest[4] = {0, 0x80, 0x800, 0x10000};
     const unsigned char lead = static_cast<unsigned char>(text[i]);
     const int extra = lead < 0x80         ? 0
                       : (lead >> 5) == 6  ? 1
@@ -54,6 +57,7 @@ bool NextCodePoint(const std::string& text, size_t& i, uint32_t* cp) {
         if ((next & 0xC0) != 0x80) return false;
         value = (value << 6) | (next & 0x3F);
     }
+    if (value < kSmallest[extra] || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return false;
     i += static_cast<size_t>(extra) + 1;
     *cp = value;
     return true;
@@ -69,19 +73,26 @@ std::string Utf8FromAnsi(const std::string& ansi) {
 }
 
 bool AnsiFromUtf8(const std::string& utf8, std::string* ansi) {
+    size_t position = 0;
+    return AnsiFromUtf8(utf8, ansi, &position) == TextFault::None;
+}
+
+TextFault AnsiFromUtf8(const std::string& utf8, std::string* ansi, size_t* position) {
     std::string out;
-    for (size_t i = 0; i < utf8.size();) {
+    size_t character = 0;
+    for (size_t i = 0; i < utf8.size(); ++character) {
+        *position = character + 1;
         uint32_t cp = 0;
-        if (!NextCodePoint(utf8, i, &cp)) return false;
+        if (!NextCodePoint(utf8, i, &cp)) return TextFault::NotUtf8;
         int byte = -1;
         for (int b = 0; b < 256 && byte < 0; ++b) {
             if (CodePointOf(static_cast<unsigned char>(b)) == cp) byte = b;
         }
-        if (byte < 0) return false;
+        if (byte < 0) return TextFault::NotInCodePage;
         out += static_cast<char>(byte);
     }
     *ansi = out;
-    return true;
+    return TextFault::None;
 }
 
 std::string CsvField(const std::string& text) {
@@ -112,6 +123,31 @@ std::string JsonString(const std::string& text) {
         }
     }
     return out + "\"";
+}
+
+std::string Printable(const std::string& utf8) {
+    std::string out;
+    for (size_t i = 0; i < utf8.size();) {
+        const size_t start = i;
+        uint32_t cp = 0;
+        if (!NextCodePoint(utf8, i, &cp)) {
+            cp = static_cast<unsigned char>(utf8[i]);
+            i = start + 1;
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\x%02X", static_cast<unsigned>(cp));
+            out += escape;
+            continue;
+        }
+        // Control characters (C0, DEL and C1) would move the cursor or change the terminal.
+        if (cp < 0x20 || (cp >= 0x7F && cp < 0xA0)) {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\x%02X", static_cast<unsigned>(cp));
+            out += escape;
+        } else {
+            out.append(utf8, start, i - start);
+        }
+    }
+    return out;
 }
 
 std::string Trim(const std::string& text) {

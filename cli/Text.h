@@ -2,6 +2,7 @@
 // values typed on the command line, and the quoting of CSV and JSON.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 namespace cli {
@@ -11,11 +12,17 @@ std::string Utf8FromAnsi(const std::string& ansi);
 // UTF-8 as Windows-1251 bytes; false when the text is no UTF-8 or holds a character that 1251
 // lacks.
 bool AnsiFromUtf8(const std::string& utf8, std::string* ansi);
+enum class TextFault { None, NotUtf8, NotInCodePage };
+// The same, telling what is wrong and at which character (counted from 1) in `*position`.
+TextFault AnsiFromUtf8(const std::string& utf8, std::string* ansi, size_t* position);
 
 // A CSV field: quoted when it holds a comma, a quote, a line end or blanks at either end.
 std::string CsvField(const std::string& text);
 // A JSON string literal, quotes included.
 std::string JsonString(const std::string& text);
+
+// UTF-8 text fit for a terminal: control characters and bytes that are no UTF-8 as \xNN.
+std::string Printable(const std::string& utf8);
 
 // Blanks at both ends removed.
 std::string Trim(const std::string& text);

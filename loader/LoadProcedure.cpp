@@ -41,6 +41,7 @@ void LoadProcedure::StartStop(const char* path) {
             host_.SetStatusText(0, "Ошибка открытия файла.");
             return;
         }
+        lineFailed = false;
         total = remaining = image_.Length();
         position = 0;
         blockSize = BLOCK_SIZE;
@@ -54,6 +55,10 @@ void LoadProcedure::StartStop(const char* path) {
         state = Ready;
         return;
     }
+    Stop();
+}
+
+void LoadProcedure::Stop() {
     state = Idle;
     // Nothing goes to the adapter on a stop; a sequence still waiting for the line is dropped.
     dueFirst_ = dueCount_ = 0;
@@ -82,7 +87,17 @@ void LoadProcedure::SendSequence(int length) {
 }
 
 void LoadProcedure::Tick() {
+    // Asked after COM_BUSY: a worker that has given up has said so before it ended, so a free
+    // line is never taken for a write that went out.
     int busy = ChannelBusy();
+    if (state != Idle && com_.LineFailed()) {
+        // A dead line takes no further byte: going on would run the bar up to 100 % over
+        // writes that all failed.
+        Stop();
+        lineFailed = true;
+        host_.SetStatusText(1, " Нет подключения к COM-порту");
+        return;
+    }
     if (dueCount_ != 0) {
         if (busy == 0) {
             int length = due_[dueFirst_];
@@ -94,21 +109,26 @@ void LoadProcedure::Tick() {
             return;
         }
     } else if (busy == 0 && state == Ready) {
+        // A line that takes every write at once is never found busy, so without this read an
+        // 'R' would wait in the channel until the load had ended.
+        if (readEveryTick && rxPending == 0 && TakeInput()) return;
         state = Pending;
         host_.PostLoaderMessage(remaining != 0 ? LM_SEND_BLOCK : LM_FINISHED);
         return;
     }
-    if (state == Ready && rxPending == 0) {
-        // Only reached while a write is still going out.
-        int n = 0;
-        com_.ComDriverCall(serial::COM_READ, &n, rxChunk);
-        if (n > 0) {
-            rxCount = n > RX_COUNT_MAX ? RX_COUNT_MAX : n;
-            rxPending = 1;
-            state = Pending;
-            host_.PostLoaderMessage(LM_RECEIVED);
-        }
-    }
+    // Only reached while a write is still going out.
+    if (state == Ready && rxPending == 0) TakeInput();
+}
+
+bool LoadProcedure::TakeInput() {
+    int n = 0;
+    com_.ComDriverCall(serial::COM_READ, &n, rxChunk);
+    if (n <= 0) return false;
+    rxCount = n > RX_COUNT_MAX ? RX_COUNT_MAX : n;
+    rxPending = 1;
+    state = Pending;
+    host_.PostLoaderMessage(LM_RECEIVED);
+    return true;
 }
 
 bool LoadProcedure::HandleMessage(uint32_t message) {

@@ -71,12 +71,21 @@ class LoadProcedure {
     serial::ComWriteBlock<BLOCK_SIZE> sendBlock;
     // Restarts since the window opened; never reset by a new load.
     int32_t RestartCount = 0;
+    // The last load was stopped because the driver reported its line failed; cleared at a start.
+    bool lineFailed = false;
+    // Read the input also at ticks that find the line free, before the next block goes out, so
+    // that an 'R' is seen on a line that takes every write at once. Off in the windowed
+    // program, whose tick reads only while a write is still going out.
+    bool readEveryTick = false;
 
     // Start and restart sequences that fell due while a write was still going out; the first
     // tick that finds the channel free sends them, before any block.
     int SequencesDue() const { return dueCount_; }
 
   private:
+    void Stop();
+    // COM_READ into rxChunk; when bytes came, posts LM_RECEIVED and returns true.
+    bool TakeInput();
     void SendSequence(int length);
     void Restart();
     int ChannelBusy();

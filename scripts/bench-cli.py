@@ -7,6 +7,8 @@ slow result.
   read, adapter answering      six requests, one a tick at best = 120 ms (the process's own start,
                                measured with --version, taken off)
   load of 32768 bytes          4096 blocks of 8, one a tick = 81.92 s
+  the same load with --trace   the same schedule: the trace is written between ticks, so the
+                               ratio should match the load's without it
 
     scripts/bench-cli.py [--krt42 PATH] [--sim PATH] [--runs 1]
 """
@@ -60,6 +62,14 @@ def main():
                 sent = (work / "cap").stat().st_size
                 print(f"run {run}: load of 32768 bytes: {wall:.2f} s (exit {done.returncode}, {sent} bytes "
                       f"received), ratio {wall / (4096 * TICK_S):.4f} to 4096 ticks")
+                trace = work / "load.trace"
+                traced, done = timed([args.krt42, "load", "--port", str(work / "ldr"), "--trace", str(trace),
+                                      str(image)])
+                sent = (work / "cap").stat().st_size - sent
+                lines = len(trace.read_bytes().splitlines()) if trace.exists() else 0
+                print(f"run {run}: load of 32768 bytes with --trace: {traced:.2f} s (exit {done.returncode}, "
+                      f"{sent} bytes received, {lines} trace lines), ratio {traced / (4096 * TICK_S):.4f} "
+                      f"to 4096 ticks, {traced / wall:.4f} of the load without")
         finally:
             for sim in (silent, answering, loader):
                 sim.close()

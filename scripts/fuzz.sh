@@ -15,7 +15,7 @@ cmake --build "$tree" --target krt_fuzz -j "${KRT_BUILD_JOBS:-2}"
 
 seconds=${1:-300}
 failed=0
-for target in fuzz_frames fuzz_fields fuzz_settings fuzz_program_image; do
+for target in fuzz_frames fuzz_fields fuzz_settings fuzz_program_image fuzz_config; do
     work=$tree/runs/$target
     log=$tree/runs/$target.log
     mkdir -p "$tree/runs"

@@ -11,6 +11,7 @@ PKGS=(
   wine wine32:i386 wine64
   xvfb xauth x11-utils xdotool imagemagick fonts-wine
   locales python3
+  dpkg-dev lintian man-db bash-completion
 )
 
 SUDO=""

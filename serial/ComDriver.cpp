@@ -132,6 +132,7 @@ void ComDriver::Open(int* result, const ComOpenBlock* block) {
     port_ = handle;
     currentPort_ = port;
     worker_ = nullptr;
+    lineFailed_ = false;
     *result = 0;
 }
 
@@ -163,6 +164,7 @@ void ComDriver::Write(int* result, const void* block) {
     auto* worker = new VaRevir;
     if (!api_.StartWorker(worker, fw::kPriorityTimeCritical)) {
         delete worker;
+        lineFailed_ = true;
         *result = COM_NOT_OPENED;
         return;
     }
@@ -172,6 +174,7 @@ void ComDriver::Write(int* result, const void* block) {
         // A worker that never gets its order would keep COM_BUSY at 1 for ever.
         worker->Terminate();
         delete worker;
+        lineFailed_ = true;
         *result = COM_NOT_OPENED;
         return;
     }
@@ -228,6 +231,8 @@ void ComDriver::Close(int* result) {
     stopEvent_.Close();
     currentPort_ = 0;
     keying_ = false;
+    // Only now: the worker, which may still have been giving up, has ended.
+    lineFailed_ = false;
     api_.Close(port_);
     port_ = nullptr;
     *result = 0;

@@ -3,6 +3,7 @@
 // application object owns its driver and hands it on by reference.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -82,6 +83,10 @@ class ComDriver {
 
     ComVariant Variant() const { return variant_; }
     uint16_t CurrentPort() const { return currentPort_; }
+    // True once a write on the open port was given up with bytes unsent (the port kept failing
+    // or taking nothing) or no worker could be started for it. A stop by COM_CLOSE is no
+    // failure. COM_OPEN and COM_CLOSE clear it.
+    bool LineFailed() const { return lineFailed_.load(); }
 
   private:
     void Open(int* result, const ComOpenBlock* block);
@@ -102,6 +107,8 @@ class ComDriver {
     uint32_t pendingLength_ = 0;
     const uint8_t* pendingData_ = nullptr;
     bool keying_ = false;
+    // Set by the worker on its own thread, read by the owner's.
+    std::atomic<bool> lineFailed_{false};
 
     friend class VaRevir;
 };

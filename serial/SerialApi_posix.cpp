@@ -94,6 +94,9 @@ void PosixSerialApi::Close(PortHandle handle) {
     Port* port = PortOf(handle);
     if (port == nullptr) return;
     ioctl(port->fd, TIOCNXCL);
+    // Output that an XOFF holds would keep close() waiting for the line to drain, up to half a
+    // minute on a real device: what has not gone out by now is given up, as on Windows.
+    if (outputFlowControl_) tcflush(port->fd, TCOFLUSH);
     ::close(port->fd);
     delete port;
 }
@@ -213,12 +216,22 @@ void PosixSerialApi::ApplyLineSettings(termios& tio, const LineSettings& setting
     }
 }
 
+void PosixSerialApi::ApplyOutputFlowControl(termios& tio, bool on) {
+    // Only XON restarts the output (no IXANY), and this side never sends XOFF itself (no IXOFF).
+    tio.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF | IXANY);
+    if (!on) return;
+    tio.c_iflag |= IXON;
+    tio.c_cc[VSTART] = 0x11;
+    tio.c_cc[VSTOP] = 0x13;
+}
+
 bool PosixSerialApi::SetLineSettings(PortHandle handle, const LineSettings& settings) {
     Port* port = PortOf(handle);
     if (port == nullptr) return false;
     termios tio;
     if (tcgetattr(port->fd, &tio) != 0) return false;
     ApplyLineSettings(tio, settings);
+    ApplyOutputFlowControl(tio, outputFlowControl_);
     const bool ok = tcsetattr(port->fd, TCSANOW, &tio) == 0;
     SetModemBit(port->fd, TIOCM_DTR, settings.fDtrControl == LineControl::Enable);
     SetModemBit(port->fd, TIOCM_RTS, settings.fRtsControl == LineControl::Enable);

@@ -19,6 +19,13 @@ class PosixSerialApi : public SerialApi {
 
     explicit PosixSerialApi(PathOf pathOf = &PosixSerialApi::DefaultPathOf);
 
+    // Software flow control of the output (IXON): an XOFF from the far end holds what this side
+    // writes until XON, and the terminal layer takes both bytes out of the input. Off by
+    // default, because the configurator's binary frames carry those bytes as data. It applies
+    // from the next line setting on, so it is set before the port is opened.
+    void SetOutputFlowControl(bool on) { outputFlowControl_ = on; }
+    bool OutputFlowControl() const { return outputFlowControl_; }
+
     PortHandle Open(unsigned number) override;
     void Close(PortHandle port) override;
     bool SetupQueues(PortHandle port, uint32_t inQueue, uint32_t outQueue) override;
@@ -39,9 +46,12 @@ class PosixSerialApi : public SerialApi {
     // The termios side of SetLineSettings: a raw line with the given speed and format. The
     // modem lines are set separately.
     static void ApplyLineSettings(termios& tio, const LineSettings& settings);
+    // IXON with the usual XON and XOFF characters, or no output flow control at all.
+    static void ApplyOutputFlowControl(termios& tio, bool on);
 
   private:
     PathOf pathOf_;
+    bool outputFlowControl_ = false;
 };
 
 }  // namespace serial

@@ -41,7 +41,12 @@ void VaRevir::WriteLoop() {
         if (written == remaining) break;
         if (written == 0) {
             // A port that reports errors would otherwise be hammered at time-critical priority.
-            if (++unproductive >= kUnproductiveWritesLimit) break;
+            if (++unproductive >= kUnproductiveWritesLimit) {
+                // Bytes are left and the port takes none of them: the line has failed, unless
+                // the owner is closing the port anyway.
+                if (!StopSignalled(0)) driver->lineFailed_ = true;
+                break;
+            }
             if (StopSignalled(kRetryPauseMs)) break;
         } else {
             unproductive = 0;

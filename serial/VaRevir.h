@@ -17,7 +17,8 @@ class VaRevir : public fw::WorkerThread {
     VaRevir();
 
     // A port that keeps failing (or taking nothing) is given up after this many calls in a
-    // row, so that a worker at time-critical priority never retries without end.
+    // row, so that a worker at time-critical priority never retries without end; the driver
+    // then reports LineFailed.
     static constexpr int kUnproductiveWritesLimit = 5;
     // The pause after such a call; it is spent waiting on the stop event, so a close still
     // stops the worker at once.

@@ -186,6 +186,8 @@ Outcome AdapterModel::WritePlain(const std::vector<std::vector<std::string>>& it
     const bool plain = param == kSpec || param == kRadioId || param == kIdent;
     Element* e = plain ? Find(param, 0) : nullptr;
     if (!e) return {false, 0, {}, "no answer: write " + head[1] + " not held"};
+    if (ignoredWrites_.count({param, 0}))
+        return {false, 0, {}, "no answer: write " + Param3(param) + " ignored"};
     const std::string& value = items[1][0];
     const std::string why = CheckValue(value);
     if (why.empty()) e->value = value;
@@ -202,6 +204,10 @@ Outcome AdapterModel::WriteArray(const std::vector<std::vector<std::string>>& it
         return {false, 0, {}, "no answer: bad array write"};
     if ((param != kIdent && param != kPolling) || !Find(param, start + count - 1))
         return {false, 0, {}, "no answer: write " + head[1] + "[" + head[2] + "] not held"};
+    for (int j = 0; j < count; ++j) {
+        if (ignoredWrites_.count({param, start + j}))
+            return {false, 0, {}, "no answer: write " + Param3(param) + "[" + head[2] + "] ignored"};
+    }
     std::string why;
     for (int j = 0; j < count && why.empty(); ++j) {
         if (items[1 + j].empty())

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -41,6 +42,8 @@ class AdapterModel {
     // first, HT HT text FF.
     void SetRefusalWithEmptyValue(bool on) { refusalWithEmptyValue_ = on; }
     const std::string& Refusal() const { return refusal_; }
+    // Writes that reach this element get no answer at all, as from an adapter that lost them.
+    void IgnoreWrites(int param, int element) { ignoredWrites_.insert({param, element}); }
 
     // Element of a parameter, or nullptr when the adapter does not hold it.
     const Element* Find(int param, int element) const;
@@ -58,6 +61,7 @@ class AdapterModel {
     std::map<int, std::vector<Element>> params_;
     std::string refusal_;
     bool refusalWithEmptyValue_ = false;
+    std::set<std::pair<int, int>> ignoredWrites_;
 };
 
 }  // namespace sim

@@ -80,17 +80,20 @@ Engine::Engine(SimHost& host, const Options& options) : host_(host), opt_(option
     std::sort(opt_.rAfter.begin(), opt_.rAfter.end());
     model_.SetRefusal(opt_.refusal);
     model_.SetRefusalWithEmptyValue(opt_.refusalEmptyValue);
+    for (const auto& write : opt_.ignoredWrites) model_.IgnoreWrites(write.first, write.second);
 }
 
-void Engine::Queue(Bytes bytes, int64_t due) {
+void Engine::Queue(Bytes bytes, int64_t due, Flow flow) {
     // Pieces leave in the order they were queued, so none may be due before the one ahead of it.
     if (!out_.empty() && out_.back().due > due) due = out_.back().due;
-    out_.push_back({due, std::move(bytes)});
+    out_.push_back({due, std::move(bytes), flow});
 }
 
-Bytes Engine::TakeDue(int64_t nowMs) {
+Bytes Engine::TakeDue(int64_t nowMs, Flow* flow) {
+    if (flow != nullptr) *flow = Flow::None;
     if (out_.empty() || out_.front().due > nowMs) return {};
     Bytes b = std::move(out_.front().bytes);
+    if (flow != nullptr) *flow = out_.front().flow;
     out_.pop_front();
     stats_.txBytes += static_cast<long>(b.size());
     return b;
@@ -101,6 +104,7 @@ void Engine::OnReceived(const uint8_t* bytes, std::size_t n, int64_t nowMs) {
     stats_.rxBytes += static_cast<long>(n);
     if (opt_.mode == Mode::Loader) {
         OnLoaderBytes(bytes, n, nowMs);
+        CountReceived(n, nowMs);
         return;
     }
     for (std::size_t i = 0; i < n; ++i) {
@@ -121,6 +125,23 @@ void Engine::OnReceived(const uint8_t* bytes, std::size_t n, int64_t nowMs) {
         } else {
             OnFrame(f, nowMs);
         }
+    }
+    CountReceived(n, nowMs);
+}
+
+void Engine::CountReceived(std::size_t n, int64_t nowMs) {
+    if (opt_.mode == Mode::Loader && opt_.rEvery > 0) {
+        sinceR_ += static_cast<long>(n);
+        if (sinceR_ >= opt_.rEvery) SendR(nowMs, opt_.ixon);
+    }
+    if (opt_.unplugAfter > 0 && !unpluggedByCount_ && stats_.rxBytes >= opt_.unplugAfter) {
+        // For good: the program's port stays dead until a replug command.
+        unpluggedByCount_ = true;
+        out_.clear();
+        std::string detail;
+        const bool done = host_.Unplug(detail);
+        host_.Log("UNPLUG rx_total=" + std::to_string(stats_.rxBytes) +
+                  " after=" + std::to_string(opt_.unplugAfter) + (done ? "" : " failed: " + detail));
     }
 }
 
@@ -165,15 +186,16 @@ void Engine::SendAnswer(const Outcome& outcome, int64_t nowMs) {
     }
 }
 
-void Engine::SendR(int64_t nowMs) {
+void Engine::SendR(int64_t nowMs, bool stalled) {
     ++stats_.rSent;
-    if (opt_.ixon) {
+    sinceR_ = 0;
+    if (stalled) {
         // The loader reads input only while one of its writes is still going out; on a pty no
         // write ever is, unless the line is held: XOFF makes its next write wait, the 'R' goes
         // in behind it, and XON lets the write finish after the loader has had time to read.
-        Queue({XOFF}, nowMs);
+        Queue({XOFF}, nowMs, Flow::Hold);
         Queue({'R'}, nowMs);
-        Queue({XON}, nowMs + STALL_HOLD_MS);
+        Queue({XON}, nowMs + STALL_HOLD_MS, Flow::Release);
         host_.Log("TX R (stalled with XOFF for " + std::to_string(STALL_HOLD_MS) + " ms)");
     } else {
         Queue({'R'}, nowMs);
@@ -196,7 +218,7 @@ void Engine::OnLoaderBytes(const uint8_t* bytes, std::size_t n, int64_t nowMs) {
               " hex=" + HexDump(bytes, std::min<std::size_t>(n, 16)) + (n > 16 ? " ..." : ""));
     while (rAfterNext_ < opt_.rAfter.size() && stats_.rxBytes >= opt_.rAfter[rAfterNext_]) {
         ++rAfterNext_;
-        SendR(nowMs);
+        SendR(nowMs, opt_.ixon);
     }
 }
 
@@ -315,14 +337,23 @@ std::string Engine::Command(const std::string& rawLine, int64_t nowMs) {
     } else if (cmd == "stall" && ParseOnOff(arg, flag)) {
         // The adapter stops (or resumes) reading; with ixon it also holds the program's writes.
         opt_.stalled = flag;
-        if (opt_.ixon) Queue({flag ? XOFF : XON}, nowMs);
+        if (opt_.ixon) Queue({flag ? XOFF : XON}, nowMs, flag ? Flow::Hold : Flow::Release);
         answer = "OK stall " + arg;
     } else if (cmd == "send-hex" && SendHex(arg, nowMs)) {
         answer = "OK send-hex";
     } else if (cmd == "flood" && Flood(arg, nowMs, answer)) {
-    } else if (cmd == "R" && arg.empty()) {
-        SendR(nowMs);
-        answer = "OK R";
+    } else if (cmd == "R" && (arg.empty() || arg == "plain" || arg == "stalled")) {
+        SendR(nowMs, arg.empty() ? opt_.ixon : arg == "stalled");
+        answer = arg.empty() ? "OK R" : "OK R " + arg;
+    } else if (cmd == "r-every" && ParseCount(arg, number)) {
+        opt_.rEvery = number;
+        sinceR_ = 0;
+        answer = "OK r-every " + std::to_string(number);
+    } else if (cmd == "unplug-after" && ParseCount(arg, number)) {
+        // Counted from now on, so that a test can arm it in the middle of a load.
+        opt_.unplugAfter = number == 0 ? 0 : stats_.rxBytes + number;
+        unpluggedByCount_ = false;
+        answer = "OK unplug-after " + std::to_string(number);
     } else if (cmd == "unplug" && arg.empty()) {
         out_.clear();
         answer = host_.Unplug(detail) ? "OK unplugged" : "ERR unplug: " + detail;

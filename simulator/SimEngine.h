@@ -15,17 +15,24 @@ namespace sim {
 
 enum class Mode { Configurator, Loader };
 
+// What a piece of output does to the program's writes besides its bytes: the XOFF and XON of a
+// stall hold and release them even where the program's end has no software flow control.
+enum class Flow { None, Hold, Release };
+
 struct Options {
     int speed = 9600;
     Mode mode = Mode::Configurator;
     bool silent = false;
-    std::string refusal;             // OEM text; empty = writes accepted
-    bool refusalEmptyValue = false;  // refusals as HT HT text FF instead of HT text FF
+    std::string refusal;                             // OEM text; empty = writes accepted
+    bool refusalEmptyValue = false;                  // refusals as HT HT text FF instead of HT text FF
+    std::vector<std::pair<int, int>> ignoredWrites;  // (parameter, element) whose writes get no answer
     bool badCrc = false;
     int split = 0;             // answer pieces of this many bytes; 0 = whole
     int delayMs = 0;           // from the end of a request to the first byte of its answer
     std::vector<long> rAfter;  // loader: send 'R' once the received total reaches each of these
     bool ixon = false;         // stall the line with XOFF around each 'R'
+    long rEvery = 0;           // loader: 'R' again whenever this many bytes came since the last
+    long unplugAfter = 0;      // unplug for good once the received total reaches this; 0 = never
     bool stalled = false;      // the line is not read (and, with ixon, held with XOFF)
 };
 
@@ -83,8 +90,9 @@ class Engine {
     // Output waiting for its time; pieces come out in order, never before their time.
     bool HasOutput() const { return !out_.empty(); }
     int64_t NextDue() const { return out_.empty() ? 0 : out_.front().due; }
-    // The first piece when its time has come, else nothing.
-    Bytes TakeDue(int64_t nowMs);
+    // The first piece when its time has come, else nothing; flow tells what it does to the
+    // program's writes.
+    Bytes TakeDue(int64_t nowMs, Flow* flow = nullptr);
 
     // One control line in, one answer line out ("OK ..." or "ERR ...").
     std::string Command(const std::string& line, int64_t nowMs);
@@ -98,10 +106,13 @@ class Engine {
     struct Piece {
         int64_t due;
         Bytes bytes;
+        Flow flow;
     };
-    void Queue(Bytes bytes, int64_t due);
+    void Queue(Bytes bytes, int64_t due, Flow flow = Flow::None);
     void SendAnswer(const Outcome& outcome, int64_t nowMs);
-    void SendR(int64_t nowMs);
+    void SendR(int64_t nowMs, bool stalled);
+    // The line faults that the received count sets off: 'R' every rEvery bytes, the unplug.
+    void CountReceived(std::size_t n, int64_t nowMs);
     // Line faults: crafted bytes, and noise with an optional good frame mixed in.
     bool SendHex(const std::string& hex, int64_t nowMs);
     bool Flood(const std::string& arg, int64_t nowMs, std::string& answer);
@@ -115,6 +126,8 @@ class Engine {
     std::deque<Piece> out_;
     Stats stats_;
     std::size_t rAfterNext_ = 0;
+    long sinceR_ = 0;  // bytes received since the last 'R'
+    bool unpluggedByCount_ = false;
     std::string lastLine_;
 };
 

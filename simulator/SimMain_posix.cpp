@@ -9,9 +9,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "adapter/LineTrace.h"
 #include "simulator/SimDevice.h"
 #include "simulator/SimEngine.h"
 
@@ -34,11 +36,13 @@ int64_t NowMs() {
 }
 
 void Usage() {
-    std::fprintf(stderr,
-                 "usage: krt42sim --link PATH | --tty DEVICE [--speed BPS] [--log FILE]\n"
-                 "                [--mode configurator|loader] [--silent] [--refuse TEXT]\n"
-                 "                [--refuse-layout plain|empty-value] [--bad-crc]\n"
-                 "                [--split N] [--delay MS] [--capture FILE] [--r-after N[,N...]] [--ixon]\n");
+    std::fprintf(
+        stderr,
+        "usage: krt42sim --link PATH | --tty DEVICE [--speed BPS] [--log FILE]\n"
+        "                [--mode configurator|loader] [--silent] [--refuse TEXT]\n"
+        "                [--refuse-layout plain|empty-value] [--bad-crc]\n"
+        "                [--split N] [--delay MS] [--capture FILE] [--r-after N[,N...]] [--ixon]\n"
+        "                [--r-every N] [--unplug-after N] [--trace FILE] [--ignore-write PARAM[:INDEX]]\n");
 }
 
 bool ParseInt(const char* s, long& out, long min) {
@@ -47,6 +51,18 @@ bool ParseInt(const char* s, long& out, long min) {
     const long v = std::strtol(s, &end, 10);
     if (errno || !end || *end || end == s || v < min) return false;
     out = v;
+    return true;
+}
+
+// "052:20" or "006": a parameter of three digits and an element of two.
+bool IgnoredWrite(const char* s, std::vector<std::pair<int, int>>* out) {
+    const std::string text = s;
+    const size_t colon = text.find(':');
+    const std::string param = text.substr(0, colon),
+                      element = colon == std::string::npos ? "0" : text.substr(colon + 1);
+    long p = 0, e = 0;
+    if (param.size() != 3 || !ParseInt(param.c_str(), p, 0) || !ParseInt(element.c_str(), e, 0)) return false;
+    out->push_back({static_cast<int>(p), static_cast<int>(e)});
     return true;
 }
 
@@ -60,7 +76,16 @@ class MainHost : public sim::SimHost {
     void Log(const std::string& line) override {
         if (log) std::fprintf(log, "%s\n", line.c_str());
     }
-    sim::LineInfo Line(int want) override { return device.Line(want); }
+    sim::LineInfo Line(int want) override {
+        const sim::LineInfo li = device.Line(want);
+        if (li.known) {
+            const std::string settings = std::to_string(li.speed) + " " + (li.cs8 ? "8" : "7") +
+                                         (li.parenb ? "E" : "N") + (li.cstopb ? "2" : "1");
+            if (settings != traceSettings) TraceEvent("speed " + settings);
+            traceSettings = settings;
+        }
+        return li;
+    }
     void Capture(const uint8_t* bytes, std::size_t n) override {
         if (!capture) return;
         std::fwrite(bytes, 1, n, capture);
@@ -73,16 +98,30 @@ class MainHost : public sim::SimHost {
         }
         device.Unplug();
         pendingOut.clear();
+        TraceEvent("close");
         return true;
     }
     bool Replug(std::string& detail) override {
         pendingOut.clear();
-        return device.Replug(detail);
+        const bool replugged = device.Replug(detail);
+        TraceEvent(replugged ? "open" : "open failed");
+        return replugged;
     }
     bool SetSpeed(int bps, std::string& detail) override { return device.SetSpeed(bps, detail); }
     void Quit() override { quit = true; }
 
     std::vector<uint8_t> pendingOut;  // taken from the engine, not yet accepted by the line
+
+    // The line trace, in krt42's format: '>' what the adapter sent, '<' what it received.
+    std::unique_ptr<adapter::LineTraceWriter> traceWriter;
+    std::unique_ptr<adapter::PortTrace> trace;
+    std::string traceSettings;  // the line settings last traced
+    void TraceBytes(char direction, const uint8_t* bytes, std::size_t n) {
+        if (trace) traceWriter->Write(trace->Bytes(traceWriter->ElapsedMicros(), direction, bytes, n));
+    }
+    void TraceEvent(const std::string& text) {
+        if (trace) traceWriter->Write(trace->Event(traceWriter->ElapsedMicros(), text));
+    }
 };
 
 // The pty must be this process's controlling terminal, which needs a session of its own; a
@@ -108,7 +147,7 @@ bool OwnSession() {
 
 int main(int argc, char** argv) {
     sim::Options opt;
-    std::string link, tty, logPath, capturePath;
+    std::string link, tty, logPath, capturePath, tracePath;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         const bool hasValue = i + 1 < argc;
@@ -132,6 +171,8 @@ int main(int argc, char** argv) {
         } else if (a == "--refuse-layout" && hasValue &&
                    (std::string(argv[i + 1]) == "plain" || std::string(argv[i + 1]) == "empty-value")) {
             opt.refusalEmptyValue = std::string(argv[++i]) == "empty-value";
+        } else if (a == "--ignore-write" && hasValue && IgnoredWrite(argv[i + 1], &opt.ignoredWrites)) {
+            ++i;
         } else if (a == "--bad-crc") {
             opt.badCrc = true;
         } else if (a == "--split" && hasValue && ParseInt(argv[i + 1], n, 0)) {
@@ -142,6 +183,8 @@ int main(int argc, char** argv) {
             ++i;
         } else if (a == "--capture" && hasValue) {
             capturePath = argv[++i];
+        } else if (a == "--trace" && hasValue) {
+            tracePath = argv[++i];
         } else if (a == "--r-after" && hasValue) {
             std::string list = argv[++i];
             std::size_t at = 0;
@@ -157,6 +200,12 @@ int main(int argc, char** argv) {
             }
         } else if (a == "--ixon") {
             opt.ixon = true;
+        } else if (a == "--r-every" && hasValue && ParseInt(argv[i + 1], n, 1)) {
+            opt.rEvery = n;
+            ++i;
+        } else if (a == "--unplug-after" && hasValue && ParseInt(argv[i + 1], n, 1)) {
+            opt.unplugAfter = n;
+            ++i;
         } else {
             std::fprintf(stderr, "krt42sim: bad argument: %s\n", a.c_str());
             Usage();
@@ -198,6 +247,15 @@ int main(int argc, char** argv) {
         }
         setvbuf(host.log, nullptr, _IOLBF, 0);
     }
+    std::FILE* traceFile = nullptr;
+    if (!tracePath.empty()) {
+        traceFile = tracePath == "-" ? stderr : std::fopen(tracePath.c_str(), "w");
+        if (!traceFile) {
+            std::fprintf(stderr, "krt42sim: %s: %s\n", tracePath.c_str(), std::strerror(errno));
+            return 1;
+        }
+        host.traceWriter = std::make_unique<adapter::LineTraceWriter>(traceFile);
+    }
     if (!capturePath.empty()) {
         host.capture = std::fopen(capturePath.c_str(), "wb");
         if (!host.capture) {
@@ -211,6 +269,11 @@ int main(int argc, char** argv) {
     if (!opened) {
         std::fprintf(stderr, "krt42sim: %s\n", error.c_str());
         return 1;
+    }
+    if (host.traceWriter) {
+        host.trace = std::make_unique<adapter::PortTrace>(link.empty() ? tty : link,
+                                                          opt.mode == sim::Mode::Configurator);
+        host.TraceEvent("open");
     }
     sim::Engine engine(host, opt);
     host.Log("START path=" + host.device.Path() + " speed=" + std::to_string(opt.speed) +
@@ -227,17 +290,18 @@ int main(int argc, char** argv) {
         // of a split answer stand between the pieces.
         const int fd = host.device.Fd();
         while (host.pendingOut.empty() && engine.HasOutput() && engine.NextDue() <= now) {
-            sim::Bytes piece = engine.TakeDue(now);
+            sim::Flow flow = sim::Flow::None;
+            sim::Bytes piece = engine.TakeDue(now, &flow);
             // The stall around an 'R' also holds a program that turned software flow control off.
-            if (opt.ixon && piece.size() == 1 &&
-                (piece[0] == sim::Engine::XOFF || piece[0] == sim::Engine::XON)) {
-                host.device.HoldProgramOutput(piece[0] == sim::Engine::XOFF);
-            }
+            if (flow != sim::Flow::None) host.device.HoldProgramOutput(flow == sim::Flow::Hold);
             if (fd >= 0) host.pendingOut = std::move(piece);
         }
         if (fd >= 0 && !host.pendingOut.empty()) {
             const ssize_t w = ::write(fd, host.pendingOut.data(), host.pendingOut.size());
-            if (w > 0) host.pendingOut.erase(host.pendingOut.begin(), host.pendingOut.begin() + w);
+            if (w > 0) {
+                host.TraceBytes(adapter::TRACE_SENT, host.pendingOut.data(), static_cast<std::size_t>(w));
+                host.pendingOut.erase(host.pendingOut.begin(), host.pendingOut.begin() + w);
+            }
         }
 
         pollfd fds[2];
@@ -272,12 +336,16 @@ int main(int argc, char** argv) {
             (fds[lineIdx].revents & (POLLIN | POLLHUP | POLLERR))) {
             const ssize_t n = ::read(fd, buf, sizeof buf);
             if (n > 0) {
+                // The settings the bytes came in with go into the trace ahead of them.
+                if (host.trace) host.Line(0);
+                host.TraceBytes(adapter::TRACE_RECEIVED, buf, static_cast<std::size_t>(n));
                 engine.OnReceived(buf, static_cast<std::size_t>(n), now);
             } else if (n == 0 || (errno != EAGAIN && errno != EINTR)) {
                 // A real device that went away: stop polling it until a replug.
                 host.Log(std::string("LINE lost: ") + (n == 0 ? "end of file" : std::strerror(errno)));
                 host.device.Unplug();
                 host.pendingOut.clear();
+                host.TraceEvent("close");
             }
         }
         if (stdinIdx >= 0 && (fds[stdinIdx].revents & (POLLIN | POLLHUP | POLLERR))) {
@@ -299,8 +367,10 @@ int main(int argc, char** argv) {
         }
     }
     host.Log("STOP " + engine.StatsLine());
+    if (host.device.Fd() >= 0) host.TraceEvent("close");
     host.device.Close();
     if (host.capture) std::fclose(host.capture);
+    if (traceFile && traceFile != stderr) std::fclose(traceFile);
     if (host.log) std::fclose(host.log);
     return 0;
 }

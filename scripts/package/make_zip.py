@@ -1,10 +1,10 @@
 #!/usr/bin/env python3
-"""Writes one release zip: the two programs and the technician's read-me.
+"""Writes one release zip: the programs and the technician's read-me.
 
 The archive depends on nothing but its inputs (fixed entry order, times and attributes), so the
 same sources give the same bytes and a release can be rebuilt and compared.
 
-    make_zip.py OUT.zip README_RU.txt Vantrel.exe Quillon.exe
+    make_zip.py OUT.zip README_RU.txt PROGRAM.exe...
 """
 import os
 import sys

@@ -1,19 +1,25 @@
 """The adapter's line goes dead (the simulator closes its end of the pseudo-terminal) in the middle of
 a read and of a load: no crash and no hang, the configurator shows its time-outs as the read goes
-on, the loader runs on into a port that takes nothing; once the line is back and the port applied
-again in the port dialog, work resumes."""
+on, the loader stops the load and says that the port is not connected; once the line is back and
+the port applied again in the port dialog, work resumes."""
 
+import time
 import unittest
 
 import krtrig
-from faultkit import (CFG_PORT_BUTTON, FINISHED, LOAD_DONE, NO_LINK, PARAM_LIST, PROGRESS, START_BUTTON,
-                      Combo, choose_program, program_bytes, received, start_quillon, start_vantrel,
-                      timed_probe)
+from faultkit import (CFG_PORT_BUTTON, CHOOSE_BUTTON, FINISHED, LOAD_DONE, NO_LINK, PARAM_LIST, PROGRESS,
+                      START_BUTTON, Combo, choose_program, program_bytes, received, start_quillon,
+                      start_vantrel, timed_probe)
 from krtrig import IDOK, QUILLON, Rig, SELECTCOM, VANTREL_CAPTION, wait_until, windows_exe
 
 CFG_PORT_LIST, CFG_APPLY = SELECTCOM.IDC_SELECTCOM_PORT, SELECTCOM.IDC_SELECTCOM_APPLY
 LOADER_PORT_BUTTON, LOADER_PORT_LIST = QUILLON.IDC_PORT_BUTTON, SELECTCOM.IDC_SELECTCOM_LOADER_PORT
 LOADER_SPEED_LIST, LOADER_APPLY = SELECTCOM.IDC_SELECTCOM_LOADER_SPEED, IDOK
+NO_PORT = " Нет подключения к COM-порту"
+
+
+def start_tooltip(rig, win):
+    return bytes.fromhex(rig.probe.call("tiptext", format(win.hwnd, "x"), START_BUTTON)).decode("cp1251")
 
 
 class Unplug(unittest.TestCase):
@@ -65,7 +71,7 @@ class Unplug(unittest.TestCase):
             win.wait_gone()
             self.assertEqual(rig.wait_exit(proc, 30), 0)
 
-    def test_quillon_load_runs_out_into_a_dead_port_and_loads_again_after_replug(self):
+    def test_quillon_load_stops_on_a_dead_port_and_loads_again_after_replug(self):
         with Rig("faults-unplug-quillon") as rig:
             sim, proc, win, capture = start_quillon(rig)
             program = program_bytes(3000)
@@ -74,7 +80,17 @@ class Unplug(unittest.TestCase):
             win.click(START_BUTTON)
             wait_until(lambda: len(received(capture)) > 300, 30, "the load to be under way")
             sim.command("unplug")
-            wait_until(lambda: timed_probe(self, lambda: win.text(PROGRESS)) == LOAD_DONE, 60, "the load to run out")
+            # The driver gives the dead line up; the load stops as the stop button stops it, and
+            # the port's pane says why.
+            win.wait_status(1, NO_PORT, 30)
+            self.assertEqual(timed_probe(self, lambda: win.text(PROGRESS)), "Процесс загрузки 0%")
+            self.assertEqual(win.progress(PROGRESS), 0)
+            self.assertTrue(win.enabled(CHOOSE_BUTTON))
+            self.assertEqual(start_tooltip(rig, win), " Загрузка программы в KRT42 ")
+            # It stays stopped: no late end of the load shows on the bar.
+            time.sleep(1)
+            self.assertEqual(win.progress(PROGRESS), 0)
+            self.assertNotEqual(win.text(PROGRESS), LOAD_DONE)
             self.assertIsNone(proc.poll(), "the program ended")
 
             sim.command("replug")

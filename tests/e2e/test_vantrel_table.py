@@ -229,6 +229,38 @@ class VantrelTable(unittest.TestCase):
             win.wait_gone()
             rig.wait_exit(proc)
 
+    def test_value_with_a_control_byte_is_marked_error_and_never_sent(self):
+        with Rig("vantrel-table-unsendable") as rig:
+            sim, proc, win = self.connect(rig)
+            before = len(sim.requests())
+            rx_before = sim.stats()["rx_bytes"]
+            # A tab would cut the value at the adapter, a DLE would break the frame. The editor
+            # takes no tab from the keyboard (it moves the focus), so the text is set into it.
+            for value in ("1\t99", "5\x10\x03", "\x017"):
+                editor = self.open_editor(win, 7)
+                editor.set_text(VALUE_EDIT, value)
+                self.assertEqual(editor.text(VALUE_EDIT), value)
+                editor.key("enter")
+                editor.wait_gone(10)
+                wait_until(lambda: win.list_image(PARAM_LIST, 7) == MARK_ERROR, 5, f"row 7 Error for {value!r}")
+                self.assertEqual(win.list_text(PARAM_LIST, 7, COL_VALUE), value)
+            time.sleep(1.0)
+            self.assertEqual(len(sim.requests()), before, "no write request for such a value")
+            self.assertEqual(sim.stats()["rx_bytes"], rx_before, "not a byte of it reached the adapter")
+
+            # The link is alive all the same: a plain value afterwards goes out and is taken.
+            editor = self.open_editor(win, 7)
+            editor.set_text(VALUE_EDIT, "15")
+            editor.key("enter")
+            editor.wait_gone(10)
+            wait_until(lambda: len(sim.requests()) > before, 10, "the write request of a plain value")
+            self.assertEqual(self.received(sim)[before:], [
+                "10 01 10 1F 14 10 02 09 30 09 30 35 32 09 30 32 09 31 0C 09 31 35 0C 10 03 F4 B7"])
+            wait_until(lambda: win.list_image(PARAM_LIST, 7) == MARK_BLANK, 10, "row 7 Blank on the empty reply")
+            win.close()
+            win.wait_gone()
+            rig.wait_exit(proc)
+
     def test_read_keys_during_a_read_change_nothing(self):
         with Rig("vantrel-table-busy") as rig:
             # Each answer comes 400 ms late, so the read lasts long enough to press into it.

@@ -1,6 +1,7 @@
 // Writes the seed corpora of the fuzz targets: the answers that the simulated adapter gives to the
 // configurator's six read requests, to its write requests and to the probe, as the line carries
-// them, and a few settings and program files of the shapes the programs write and read.
+// them, a few settings and program files of the shapes the programs write and read, and the
+// configuration files that krt42 writes of the simulated adapter.
 //
 //   make_seeds OUTDIR   ->  OUTDIR/<target>/<name> for each target
 #include <sys/stat.h>
@@ -9,6 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "adapter/ParamTable.h"
+#include "adapter/Requests.h"
+#include "cli/ConfigFile.h"
+#include "configurator/ParameterTable.h"
 #include "simulator/AdapterModel.h"
 #include "simulator/SimFrames.h"
 
@@ -80,6 +85,56 @@ Bytes Fields(const Bytes& frame) {
     return out;
 }
 
+Bytes Text(const std::string& text) {
+    return Bytes(text.begin(), text.end());
+}
+
+// The OEM units of the model as UTF-8: the Cyrillic letters, Ё, ё and №, as the simulator maps them.
+std::string Utf8FromCp866(const std::string& oem) {
+    std::string out;
+    for (char c : oem) {
+        const unsigned b = static_cast<unsigned char>(c);
+        const unsigned cp = b < 0x80    ? b
+                            : b < 0xB0  ? 0x410 + (b - 0x80)
+                            : b < 0xE0  ? '?'
+                            : b < 0xF0  ? 0x440 + (b - 0xE0)
+                            : b == 0xF0 ? 0x401
+                            : b == 0xF1 ? 0x451
+                            : b == 0xFC ? 0x2116
+                                        : '?';
+        if (cp < 0x80) {
+            out += static_cast<char>(cp);
+        } else if (cp < 0x800) {
+            out += static_cast<char>(0xC0 | (cp >> 6));
+            out += static_cast<char>(0x80 | (cp & 0x3F));
+        } else {
+            out += static_cast<char>(0xE0 | (cp >> 12));
+            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (cp & 0x3F));
+        }
+    }
+    return out;
+}
+
+// The model's 104 rows as a read leaves them. This tree is built by clang, whose literals stay
+// UTF-8, so the table's names are taken as they are.
+cli::Configuration ModelConfiguration(const sim::AdapterModel& model) {
+    cli::Configuration c;
+    c.tool = cli::ToolText();
+    c.port = "/dev/ttyUSB0";
+    c.speed = 19200;
+    c.time = cli::UtcTimeText(1796654795);
+    for (int row = 0; row < configurator::PARAM_ROW_COUNT; ++row) {
+        const adapter::ParamRows* rows = adapter::RowsOfRow(row);
+        const sim::Element* e = model.Find(rows->parameter, row - rows->firstRow);
+        cli::ConfigRow r = cli::TableRow(row, e != nullptr ? e->value : "", "", e != nullptr);
+        if (e != nullptr) r.unit = Utf8FromCp866(e->unit);
+        r.name = configurator::StartCellText(row, adapter::COL_NAME);
+        c.rows.push_back(r);
+    }
+    return c;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -147,5 +202,25 @@ int main(int argc, char** argv) {
     longer.insert(longer.end(), hex.begin(), hex.end());
     Put(program, "past-the-limit", longer);
     Put(program, "empty", Bytes{0});
+
+    const std::string config = Dir(root, "fuzz_config");
+    const cli::Configuration full = ModelConfiguration(sim::AdapterModel());
+    Put(config, "read.json", Text(cli::ConfigJson(full)));
+    Put(config, "read.csv", Text(cli::ConfigCsv(full)));
+    // A reference file of a few rows with values that need quoting, in both forms.
+    cli::Configuration few;
+    few.rows = {full.rows[0], full.rows[7], full.rows[103]};
+    few.rows[0].value = "a \"b\",\n\\c\x01";
+    few.rows[1].answered = false;
+    few.rows[2].value = "\xD0\x94\xE2\x82\xAC \xF0\x9F\x98\x80";
+    Put(config, "few.json", Text(cli::ConfigJson(few)));
+    Put(config, "few.csv", Text(cli::ConfigCsv(few)));
+    Put(config, "legacy-array.json",
+        Text(
+            "[\n  {\"row\": 12, \"param\": \"052\", \"index\": \"07\", \"value\": \"\\u0041\\ud83d\\ude00\", "
+            "\"unit\": \"\", \"name\": \"\", \"answered\": true}\n]\n"));
+    Put(config, "comments-crlf.csv",
+        Text("\xEF\xBB\xBF# format: 1\r\n# port: COM3\r\nrow,param,index,value,unit,name,answered\r\n"
+             "2,099,00,\"3,05\",,x,yes\r\n"));
     return 0;
 }

@@ -9,7 +9,7 @@ rm -rf "$work"
 mkdir -p "$work/corpus" "$work/artifacts"
 cp "$seeds"/* "$work/corpus/"
 case $(basename "$target") in
-    fuzz_frames) maxlen=16384 ;;
+    fuzz_frames | fuzz_config) maxlen=16384 ;;
     fuzz_fields) maxlen=7200 ;;
     fuzz_program_image) maxlen=4096 ;;
     *) maxlen=512 ;;

@@ -5,6 +5,7 @@
 #include <climits>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "FrameTestSupport.h"
 #include "framework/DebugOutput.h"
@@ -12,6 +13,7 @@
 using namespace adapter;
 using adapter_test::Bytes;
 using adapter_test::Concat;
+using adapter_test::FrameBody;
 using adapter_test::WireFrame;
 
 namespace {
@@ -127,6 +129,51 @@ TEST(FrameReceive, LoneSohInsideTheDataRestartsTheFrame) {
     EXPECT_EQ(t.Feed(stream), 0);
     ASSERT_EQ(t.handlers.calls.size(), 1u);
     EXPECT_EQ(t.handlers.calls[0].code, FN_ARRAY_VALUES);
+}
+
+TEST(FrameReceive, LoneEtxInsideTheDataDoesNotEndTheFrame) {
+    struct Case {
+        uint8_t code;
+        std::string data;
+    };
+    std::vector<Case> cases = {
+        {FN_ARRAY_VALUES, "\t0\t052\t0\t1\f\t5\x03-7\f"},
+        // Straight before DLE ETX: taken for an end, it would swallow the real end as checksum.
+        {FN_WRITE_REPLY, "\t0\t003\f\t12\x03"},
+    };
+    // The two bytes after the 03 are the checksum of everything up to it: an assembler that ends
+    // a frame at any 03 would find a good frame there and dispatch it cut short.
+    for (int v = 0; v < 1000; ++v) {
+        const std::string head = "\t0\t006\f\t" + std::to_string(v) + "\x03";
+        Bytes cut = FrameBody(FN_ARRAY_VALUES, head);
+        cut.resize(cut.size() - 2);  // without the DLE ETX that FrameBody closes it with
+        const uint16_t crc = Crc16Xmodem(cut.data() + 2, static_cast<uint16_t>(cut.size() - 2));
+        const uint8_t hi = static_cast<uint8_t>(crc >> 8);
+        const uint8_t lo = static_cast<uint8_t>(crc & 0xFF);
+        auto plain = [](uint8_t b) { return b != SOH && b != ETX && b != DLE; };
+        if (plain(hi) && plain(lo)) {
+            cases.push_back({FN_ARRAY_VALUES, head + static_cast<char>(hi) + static_cast<char>(lo) + "\f"});
+            break;
+        }
+    }
+    ASSERT_EQ(cases.size(), 3u);
+
+    for (size_t i = 0; i < cases.size(); ++i) {
+        const Case& c = cases[i];
+        const Bytes frame = WireFrame(c.code, c.data);
+        for (size_t readSize : {frame.size(), size_t{1}}) {
+            const auto where = ::testing::Message() << "case " << i << " in reads of " << readSize;
+            adapter_test::LinkUnderTest t;
+            EXPECT_EQ(FeedInReads(t, frame, readSize), 1) << where;
+            ASSERT_EQ(t.handlers.calls.size(), 1u) << where;
+            EXPECT_EQ(t.handlers.calls[0].code, c.code) << where;
+            EXPECT_EQ(t.handlers.calls[0].pos, 3) << where;
+            // The whole frame, its 03 and checksum included, is in the buffer.
+            ASSERT_EQ(t.link->state.FramePos, static_cast<int>(frame.size()) - 2) << where;
+            EXPECT_EQ(0, std::memcmp(t.link->state.FrameBuffer, frame.data() + 2, frame.size() - 2)) << where;
+            EXPECT_EQ(t.link->state.TailStage, 0) << where;
+        }
+    }
 }
 
 TEST(FrameReceive, BadChecksumIsDroppedSilentlyAndTheNextFrameIsNotLost) {

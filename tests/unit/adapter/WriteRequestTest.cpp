@@ -1,9 +1,12 @@
-// The write request of an edited row, and the values too long to go out whole.
+// The write request of an edited row, and the values that cannot go out whole: too long, or
+// holding a byte that a frame's data cannot carry.
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 
+#include "adapter/Requests.h"
 #include "tests/unit/adapter/LinkRig.h"
 
 namespace adapter_test {
@@ -73,6 +76,84 @@ TEST(WriteRequest, ValueThatDoesNotFitIsRefusedVisiblyAndNothingIsSent) {
 
     EXPECT_FALSE(rig.link->exchange.WriteParameter(104));
     EXPECT_FALSE(rig.link->exchange.WriteParameter(-1));
+}
+
+TEST(WriteRequest, FirstUnsendableByteFindsControlBytesOnly) {
+    // Every single byte: below 0x20 and DEL cannot be carried, the rest (0x80.. are letters) can.
+    for (int b = 0; b < 256; ++b) {
+        const char one = static_cast<char>(b);
+        EXPECT_EQ(FirstUnsendableByte(&one, 1), (b < 0x20 || b == 0x7F) ? 0 : -1) << b;
+    }
+    struct Case {
+        std::string value;
+        int position;
+    } cases[] = {
+        {"", -1},
+        {"0000000000", -1},
+        {"1\t99", 1},
+        {"12\n", 2},
+        {"\r\n", 0},
+        {"5\x10\x03", 1},
+        {"ab\x7F\t", 2},                // the first of several
+        {std::string("1\0002", 3), 1},  // a zero inside the given length counts
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(FirstUnsendableByte(c.value.data(), c.value.size()), c.position) << Hex(ToBytes(c.value));
+    }
+    // Only the given length is looked at.
+    EXPECT_EQ(FirstUnsendableByte("15\t", 2), -1);
+    EXPECT_EQ(FirstUnsendableByte(nullptr, 0), -1);
+}
+
+TEST(WriteRequest, ValueHoldingAControlByteIsRefusedVisiblyAndNothingIsSent) {
+    LinkRig rig;
+    rig.link->search.OpenPortAt(9600);
+    const std::string refused[] = {"1\t99", "1\n2", "15\r", "5\x10", "7\x01", "\x7F", "2\f", "\x1F"};
+    for (int row : {0, 7}) {  // the plain head and the indexed one
+        for (const std::string& value : refused) {
+            const auto where = ::testing::Message() << "row " << row << " " << Hex(ToBytes(value));
+            // The builder itself builds nothing of such a value.
+            uint8_t out[64];
+            std::memset(out, 0xAA, sizeof out);
+            EXPECT_EQ(BuildWriteRequest(*RowsOfRow(row), "02", value.c_str(), out, sizeof out), -1) << where;
+            EXPECT_EQ(out[0], 0xAA) << where;
+
+            rig.table->SetText(row, COL_VALUE, value.c_str());
+            rig.table->SetMark(row, MARK_PENDING);
+            EXPECT_FALSE(rig.link->exchange.WriteParameter(row)) << where;
+            rig.Settle();
+            EXPECT_EQ(rig.table->Mark(row), MARK_ERROR) << where;
+
+            // The same from the editor: the row shows what was entered, marked Error.
+            rig.table->SetMark(row, MARK_BLANK);
+            rig.link->state.ParamIndex = 3;
+            rig.link->exchange.CommitEdit(row, true, value.c_str(), "0000000000");
+            rig.Settle();
+            EXPECT_EQ(std::string(rig.table->Text(row, COL_VALUE)), value) << where;
+            EXPECT_EQ(rig.table->Mark(row), MARK_ERROR) << where;
+            EXPECT_EQ(rig.link->state.ParamIndex, -1) << where;
+        }
+    }
+    EXPECT_TRUE(rig.Requests().empty());
+    EXPECT_EQ(rig.api.Written(LinkRig::kPort).size(), 0u);
+
+    // Blanks, the last printable byte and every Windows-1251 letter still go out as they stand.
+    std::string letters = " ~";
+    for (int b = 0x80; b <= 0xFF; ++b) letters += static_cast<char>(b);
+    for (const std::string& value : {std::string("15"), letters}) {
+        rig.table->SetText(7, COL_VALUE, value.c_str());
+        rig.table->SetMark(7, MARK_PENDING);
+        EXPECT_TRUE(rig.link->exchange.WriteParameter(7));
+        rig.Settle();
+        EXPECT_EQ(rig.table->Mark(7), MARK_PENDING);
+        ASSERT_FALSE(rig.Requests().empty());
+        const Bytes& frame = rig.Requests().back().frame;
+        ASSERT_EQ(frame.size(), 25u + value.size());
+        EXPECT_EQ(std::string(frame.begin() + 20, frame.begin() + 20 + static_cast<long>(value.size())),
+                  value);
+        EXPECT_EQ(Crc16Xmodem(frame.data() + 2, static_cast<uint16_t>(frame.size() - 2)), 0);
+    }
+    EXPECT_EQ(rig.Requests().size(), 2u);
 }
 
 TEST(WriteRequest, WriteThatCannotBeQueuedIsMarkedNotSent) {

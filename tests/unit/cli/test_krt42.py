@@ -50,7 +50,7 @@ class Krt42(unittest.TestCase):
         # A read without answers keeps the initial texts and says so.
         done = self.run_krt42("read", "--port", silent, "--speed", "9600", "--format", "json")
         self.assertEqual(done.returncode, 5)
-        rows = json.loads(done.stdout)
+        rows = json.loads(done.stdout)["rows"]
         self.assertEqual(len(rows), 104)
         self.assertFalse(any(row["answered"] for row in rows))
         self.assertEqual(rows[7]["value"], "0000000000")
@@ -73,7 +73,10 @@ class Krt42(unittest.TestCase):
         self.assertEqual(csv_lines[3], "2,099,00,3.05,,Версия адаптера,yes")
         self.assertEqual(csv_lines[104], "103,052,98,0,шт,Задание на запись параметра,yes")
 
-        rows = json.loads(self.run_krt42("read", "--port", port, "--speed", "9600", "--format", "json").stdout)
+        config = json.loads(self.run_krt42("read", "--port", port, "--speed", "9600", "--format", "json").stdout)
+        self.assertEqual((config["format"], config["tool"], config["port"], config["speed"]),
+                         (1, f"krt42 {VERSION}", port, 9600))
+        rows = config["rows"]
         self.assertEqual([row["row"] for row in rows], list(range(104)))
         self.assertEqual(rows[1], {"row": 1, "param": "006", "index": "00", "value": "17", "unit": "",
                                    "name": "Идентификатор для радиообмена", "answered": True})
@@ -83,7 +86,7 @@ class Krt42(unittest.TestCase):
         sim, port = self.sim()
         done = self.run_krt42("write", "--port", port, "--speed", "9600", "052:07", "15")
         self.assertEqual(done.returncode, 0, done.stderr)
-        rows = json.loads(self.run_krt42("read", "--port", port, "--speed", "9600", "--format", "json").stdout)
+        rows = json.loads(self.run_krt42("read", "--port", port, "--speed", "9600", "--format", "json").stdout)["rows"]
         self.assertEqual(rows[12]["value"], "15")
         # The request is the configurator's own for that row.
         self.assertIn("14 10 02 09 30 09 30 35 32 09 30 37 09 31 0C 09 31 35 0C 10 03",

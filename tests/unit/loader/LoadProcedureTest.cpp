@@ -1,6 +1,7 @@
 // The load procedure stepped tick by tick over the loader's driver and a scripted port.
 #include <gtest/gtest.h>
 
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -321,6 +322,82 @@ TEST_F(LoadTest, StaleNotificationsAfterAStop) {
     proc.HandleMessage(LM_FINISHED);
     EXPECT_EQ(host.bar.back(), 100);
     EXPECT_FALSE(proc.HandleMessage(0x0400));
+}
+
+TEST_F(LoadTest, DeadLineStopsTheLoadAsTheStopButtonDoesAndSaysSo) {
+    TempFile file("dead.hex");
+    file.Write(Pattern(64));
+    Start(file);
+    Step();  // the first block
+    Stall();
+    Step();  // the second block hangs on the line
+    ASSERT_TRUE(api.WaitForBlockedWrite());
+    api.QueueRx(kPort, std::string("R"));
+    proc.Tick();
+    Deliver();
+    ASSERT_EQ(proc.SequencesDue(), 1);  // the restart waits for the hanging block
+    // The line dies under the hanging block: that write and everything after it fail.
+    api.FailWrites(true);
+    api.ReleaseWrites();
+    for (int tick = 0; tick < 20 && proc.state != Idle; ++tick) Step();
+    ASSERT_EQ(proc.state, Idle);
+    EXPECT_TRUE(proc.lineFailed);
+    EXPECT_EQ(host.status[1], std::vector<std::string>{" Нет подключения к COM-порту"});
+    EXPECT_EQ(host.bar.back(), 0);
+    EXPECT_EQ(host.barText.back(), "Процесс загрузки 0%");
+    EXPECT_EQ(host.icon, RecordingHost::kStartIcon);
+    EXPECT_EQ(host.tooltip, " Загрузка программы в KRT42 ");
+    EXPECT_TRUE(host.chooseEnabled);
+    EXPECT_EQ(Count(LM_FINISHED), 0);
+    // Neither the hanging block nor the dropped restart sequence got through, then or later.
+    for (int tick = 0; tick < 3; ++tick) proc.Tick();
+    EXPECT_TRUE(host.posted.empty());
+    EXPECT_EQ(Wire(), Concat(Plus(2), Head(64, 8)));
+
+    // A new start clears the mark; on the line that is still dead its first tick stops it again.
+    Start(file);
+    EXPECT_FALSE(proc.lineFailed);
+    Step();
+    EXPECT_TRUE(proc.lineFailed);
+    EXPECT_EQ(host.status[1].size(), 2u);
+}
+
+TEST_F(LoadTest, ReadingEveryTickSeesAnRFromALineThatTakesEachWriteAtOnce) {
+    TempFile file("every.hex");
+    file.Write(Pattern(24));
+    proc.readEveryTick = true;
+    Start(file);
+    Step();  // the first block
+    api.QueueRx(kPort, std::string("R"));
+    ASSERT_TRUE(krt_test::WaitUntilNotBusy(driver));
+    proc.Tick();
+    proc.Tick();
+    // The read comes before the next block, and only one notification is in flight.
+    ASSERT_EQ(host.posted, std::deque<uint32_t>{LM_RECEIVED});
+    Deliver();
+    EXPECT_EQ(proc.RestartCount, 1);
+
+    // An 'R' after the last block restarts the load instead of ending it.
+    while (proc.remaining != 0) Step();
+    api.QueueRx(kPort, std::string("R"));
+    Step();
+    EXPECT_EQ(proc.RestartCount, 2);
+    RunToEnd();
+    std::vector<uint8_t> expected = Concat(Concat(Plus(2), Head(24, 8)), Plus(8));
+    expected = Concat(Concat(Concat(expected, Pattern(24)), Plus(8)), Pattern(24));
+    EXPECT_EQ(Wire(), expected);
+    EXPECT_EQ(Count(LM_FINISHED), 1);
+}
+
+TEST_F(LoadTest, WithoutReadingEveryTickAnROnAFreeLineWaitsInTheChannel) {
+    TempFile file("wait.hex");
+    file.Write(Pattern(24));
+    Start(file);
+    api.QueueRx(kPort, std::string("R"));
+    RunToEnd();
+    EXPECT_EQ(proc.RestartCount, 0);
+    EXPECT_EQ(api.RxLeft(kPort), 1u);
+    EXPECT_EQ(Wire(), Concat(Plus(2), Pattern(24)));
 }
 
 TEST(LoadWithoutPort, EndsWithHundredPercentAndNoError) {

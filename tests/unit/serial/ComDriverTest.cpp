@@ -287,8 +287,54 @@ TEST_F(ComDriverTest, WorkerGivesUpOnAPortThatKeepsFailingOrTakingNothing) {
         // Keyed RTS still comes down after the worker gave up.
         EXPECT_EQ((std::vector<EscapeFunction>{EscapeFunction::SetRts, EscapeFunction::ClearRts}),
                   fake.Escapes());
+        // ... and the owner learns that its bytes did not go out.
+        EXPECT_TRUE(d.LineFailed());
         EXPECT_EQ(0, Command(d, COM_CLOSE));
+        EXPECT_FALSE(d.LineFailed());
     }
+}
+
+TEST_F(ComDriverTest, LineFailedOnlyForAWriteGivenUpOrNeverStartedOnTheOpenPort) {
+    ComWriteBlock<64> w;
+    Fill(w, Pattern(64));
+    EXPECT_EQ(1, Command(ldr, COM_WRITE, &w));  // no port: refused, but no line failed
+    EXPECT_FALSE(ldr.LineFailed());
+
+    // Bytes go out, then the port dies: the rest is given up and reported until a reopen.
+    ASSERT_EQ(0, Open(ldr, 2, 9600, 8));
+    api.ScriptWrites({FakeSerialApi::WriteStep{false, 10}});
+    api.FailWrites(true);
+    ASSERT_EQ(0, Command(ldr, COM_WRITE, &w));
+    ASSERT_TRUE(WaitUntilNotBusy(ldr));
+    EXPECT_TRUE(ldr.LineFailed());
+    api.FailWrites(false);
+    EXPECT_EQ(0, Command(ldr, COM_CLOSE));
+    ASSERT_EQ(0, Open(ldr, 2, 9600, 8));
+    EXPECT_FALSE(ldr.LineFailed());
+
+    // A second write while the first still runs is the caller's fault, not the line's ...
+    api.BlockWrites(true);
+    ASSERT_EQ(0, Command(ldr, COM_WRITE, &w));
+    ASSERT_TRUE(api.WaitForBlockedWrite());
+    EXPECT_EQ(3, Command(ldr, COM_WRITE, &w));
+    api.ReleaseWrites();
+    ASSERT_TRUE(WaitUntilNotBusy(ldr));
+    EXPECT_FALSE(ldr.LineFailed());
+    // ... but a worker that cannot start on the open port is.
+    api.RefuseWorker(true);
+    EXPECT_EQ(3, Command(ldr, COM_WRITE, &w));
+    EXPECT_TRUE(ldr.LineFailed());
+    api.RefuseWorker(false);
+
+    // A close that stops a worker which gets nowhere is no failure.
+    EXPECT_EQ(0, Command(ldr, COM_CLOSE));
+    ASSERT_EQ(0, Open(ldr, 2, 9600, 8));
+    api.SetWriteLimit(0);
+    const int before = api.WriteCalls();
+    ASSERT_EQ(0, Command(ldr, COM_WRITE, &w));
+    ASSERT_TRUE(WaitFor([&] { return api.WriteCalls() >= before + 2; }));
+    EXPECT_EQ(0, Command(ldr, COM_CLOSE));
+    EXPECT_FALSE(ldr.LineFailed());
 }
 
 TEST_F(ComDriverTest, LoaderKeyingRaisesRtsExactlyAroundTheWriteLoop) {

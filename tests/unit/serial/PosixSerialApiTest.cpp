@@ -256,11 +256,58 @@ TEST_F(PosixSerialApiTest, UnpluggedLineMakesTheWorkerGiveUpAndReadsGiveNothing)
     block.length = 16;
     ASSERT_EQ(0, Command(d, COM_WRITE, &block));
     EXPECT_TRUE(WaitUntilNotBusy(d, std::chrono::seconds(5)));
+    EXPECT_TRUE(d.LineFailed());
     uint8_t buffer[COM_READ_BUFFER];
     EXPECT_EQ(0, Command(d, COM_READ, buffer));
     uint32_t status = 0xFFFF;
     EXPECT_EQ(0, Command(d, COM_MODEMSTATUS, &status));
     EXPECT_EQ(0, Command(d, COM_CLOSE));
+    EXPECT_FALSE(d.LineFailed());
+}
+
+TEST_F(PosixSerialApiTest, OutputFlowControlHoldsWritesFromXoffToXonAndTakesBothBytes) {
+    for (const bool on : {false, true}) {
+        PosixSerialApi flowApi([this](unsigned) { return pty.SlavePath(); });
+        flowApi.SetOutputFlowControl(on);
+        ComDriver d(ComVariant::Loader, flowApi);
+        ASSERT_EQ(0, Open(d, 1, 9600, 8));
+        termios tio;
+        ASSERT_EQ(0, tcgetattr(pty.Slave(), &tio));
+        EXPECT_EQ(on ? static_cast<tcflag_t>(IXON) : 0u, tio.c_iflag & (IXON | IXOFF | IXANY)) << on;
+
+        const std::vector<uint8_t> xoff{0x13}, xon{0x11};
+        pty.Send(xoff);
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        ComWriteBlock<8> block;
+        block.length = 8;
+        std::memset(block.data, '+', sizeof block.data);
+        ASSERT_EQ(0, Command(d, COM_WRITE, &block));
+        uint8_t buffer[COM_READ_BUFFER];
+        if (on) {
+            // Held: nothing arrives and the write is still going out ...
+            EXPECT_TRUE(pty.Receive(1, std::chrono::milliseconds(300)).empty());
+            EXPECT_EQ(1, Command(d, COM_BUSY));
+            // ... other bytes still pass the other way, anything but XON lets nothing go ...
+            pty.Send({'R', 'x'});
+            ASSERT_TRUE(WaitFor([&] { return Command(d, COM_READ, buffer) == 2; }));
+            EXPECT_EQ(0, std::memcmp(buffer, "Rx", 2));
+            EXPECT_TRUE(pty.Receive(1, std::chrono::milliseconds(100)).empty());
+            // ... until XON, which lets the write finish whole.
+            pty.Send(xon);
+            EXPECT_EQ(std::vector<uint8_t>(8, '+'), pty.Receive(8));
+            EXPECT_TRUE(WaitUntilNotBusy(d));
+            // Neither control byte reached the program as data.
+            EXPECT_EQ(0, Command(d, COM_READ, buffer));
+        } else {
+            // Without flow control XOFF is a byte like any other and the write goes straight out.
+            EXPECT_EQ(std::vector<uint8_t>(8, '+'), pty.Receive(8));
+            EXPECT_TRUE(WaitUntilNotBusy(d));
+            ASSERT_TRUE(WaitFor([&] { return Command(d, COM_READ, buffer) == 1; }));
+            EXPECT_EQ(0x13, buffer[0]);
+        }
+        EXPECT_FALSE(d.LineFailed());
+        EXPECT_EQ(0, Command(d, COM_CLOSE));
+    }
 }
 
 TEST(PosixSerialApiPathTest, PortNumbersMapToTheEnvironmentOrTheSerialDevices) {

@@ -208,4 +208,67 @@ TEST(SimulatedLoaderSide, CapturesEveryByteAndSendsRAfterTheGivenCounts) {
     EXPECT_TRUE(host.Logged("LINE speed=9600 want=9600 format=7E1 cs8=0 parenb=1 cstopb=0"));
 }
 
+TEST(SimulatedLoaderSide, SendsRPlainOrStalledAndMarksTheStallForTheLine) {
+    FakeHost host;
+    sim::Options opt;
+    opt.mode = sim::Mode::Loader;
+    opt.ixon = true;
+    sim::Engine e(host, opt);
+    EXPECT_EQ(e.Command("R plain", 100), "OK R plain");
+    sim::Flow flow = sim::Flow::Hold;
+    EXPECT_EQ(e.TakeDue(100, &flow), Bytes{'R'});
+    EXPECT_EQ(flow, sim::Flow::None);
+    EXPECT_FALSE(e.HasOutput());
+    // The stall holds the program's writes, lets the 'R' through and releases them later.
+    EXPECT_EQ(e.Command("R", 100), "OK R");
+    EXPECT_EQ(e.TakeDue(100, &flow), Bytes{sim::Engine::XOFF});
+    EXPECT_EQ(flow, sim::Flow::Hold);
+    EXPECT_EQ(e.TakeDue(100, &flow), Bytes{'R'});
+    EXPECT_EQ(flow, sim::Flow::None);
+    EXPECT_EQ(e.TakeDue(100 + sim::Engine::STALL_HOLD_MS, &flow), Bytes{sim::Engine::XON});
+    EXPECT_EQ(flow, sim::Flow::Release);
+    EXPECT_EQ(e.Command("R stalled", 0), "OK R stalled");
+    EXPECT_EQ(Drain(e), (Bytes{sim::Engine::XOFF, 'R', sim::Engine::XON}));
+    EXPECT_EQ(e.Command("R now", 0).compare(0, 4, "ERR "), 0);
+}
+
+TEST(SimulatedLoaderSide, RestartsAgainAfterEveryNBytesForEver) {
+    FakeHost host;
+    sim::Options opt;
+    opt.mode = sim::Mode::Loader;
+    opt.rEvery = 10;
+    sim::Engine e(host, opt);
+    Feed(e, Bytes(9, '+'));
+    EXPECT_FALSE(e.HasOutput());
+    // Counted from the last 'R', one 'R' a read however long it is.
+    for (int round = 0; round < 20; ++round) {
+        Feed(e, Bytes(round == 0 ? 1 : 25, 'a'));
+        ASSERT_EQ(Drain(e), Bytes{'R'}) << round;
+    }
+    EXPECT_EQ(e.Command("r-every 0", 0), "OK r-every 0");
+    Feed(e, Bytes(100, 'f'));
+    EXPECT_FALSE(e.HasOutput());
+}
+
+TEST(SimulatedLine, UnplugsForGoodOnceTheReceivedCountIsReached) {
+    FakeHost host;
+    sim::Options opt;
+    opt.unplugAfter = static_cast<long>(Probe().size()) * 2;
+    sim::Engine e(host, opt);
+    Feed(e, Probe());
+    EXPECT_FALSE(Drain(e).empty());
+    Feed(e, Probe());
+    // The request that reaches the count gets no answer: the line is gone, and stays gone.
+    EXPECT_EQ(host.unplugs, 1);
+    EXPECT_FALSE(e.HasOutput());
+    Feed(e, Probe());
+    EXPECT_EQ(host.unplugs, 1);
+    // Armed by the command: N more bytes from then on.
+    EXPECT_EQ(e.Command("unplug-after 4", 0), "OK unplug-after 4");
+    Feed(e, Bytes(3, 0));
+    EXPECT_EQ(host.unplugs, 1);
+    Feed(e, Bytes(1, 0));
+    EXPECT_EQ(host.unplugs, 2);
+}
+
 }  // namespace

@@ -287,6 +287,36 @@ TEST(SimulatorOverPty, StallsTheProgramsWritesAroundAnRWithIxon) {
     std::filesystem::remove_all(dir);
 }
 
+TEST(SimulatorOverPty, RestartsEveryNBytesThenHangsUpSoThatTheProgramsWritesFail) {
+    const std::string dir = TempDir();
+    ASSERT_FALSE(dir.empty());
+    const std::string link = dir + "/com6";
+    SimProcess sim({"--link", link, "--mode", "loader", "--r-every", "4", "--unplug-after", "12"});
+    ASSERT_TRUE(sim.Started());
+    ASSERT_EQ(sim.ReadLine().compare(0, 6, "READY "), 0);
+    const int fd = OpenLine(link, B9600);
+    ASSERT_GE(fd, 0);
+    for (int round = 0; round < 2; ++round) {
+        ASSERT_TRUE(WriteAll(fd, Bytes(4, '+')));
+        EXPECT_EQ(ReadFor(fd, 1, 5000), Bytes{'R'}) << round;
+    }
+    ASSERT_TRUE(WriteAll(fd, Bytes(4, '+')));
+    // The line is gone for good: a write fails with EIO and no replug follows.
+    bool failed = false;
+    int error = 0;
+    for (const auto end = Clock::now() + std::chrono::seconds(5); !failed && Clock::now() < end;) {
+        failed = write(fd, "+", 1) < 0 && errno != EAGAIN;
+        error = errno;
+        if (!failed) usleep(10000);
+    }
+    EXPECT_TRUE(failed);
+    EXPECT_EQ(error, EIO);
+    close(fd);
+    EXPECT_EQ(sim.Command("quit"), "OK quit");
+    EXPECT_TRUE(sim.Wait(5000));
+    std::filesystem::remove_all(dir);
+}
+
 TEST(SimulatorOverPty, DrivesARealTtyAtItsOwnSpeed) {
     // The far end of a pty stands in for the wire of a real serial device.
     const int wire = posix_openpt(O_RDWR | O_NOCTTY);

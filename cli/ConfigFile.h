@@ -1,0 +1,74 @@
+// An adapter's configuration as a file: the 104 rows of a read with where and when they were read,
+// written as JSON or CSV and read back from either, and the plan that brings an adapter to a file.
+// Texts are UTF-8 throughout; nothing here touches a file or a port.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace cli {
+
+// The layout this krt42 writes; a file of a higher number is refused, not guessed at.
+constexpr int CONFIG_FORMAT = 1;
+// Larger inputs are refused before parsing: a full file of the longest values is far below it.
+constexpr size_t CONFIG_MAX_BYTES = 8u << 20;
+
+struct ConfigRow {
+    int row;
+    std::string param, index, value, unit, name;
+    bool answered;
+};
+
+struct Configuration {
+    int formatVersion = CONFIG_FORMAT;
+    std::string tool, port;
+    int speed = 0;
+    std::string time;             // ISO 8601, UTC
+    std::vector<ConfigRow> rows;  // ascending row numbers, each at most once
+};
+
+// "krt42 " and this build's version.
+std::string ToolText();
+// Seconds since 1970 as "2026-12-07T14:46:35Z".
+std::string UtcTimeText(int64_t seconds);
+
+// A row of the table with its fixed texts (parameter, index, name) and what a read put into it,
+// the value and unit as the table holds them (Windows-1251).
+ConfigRow TableRow(int row, const std::string& ansiValue, const std::string& ansiUnit, bool answered);
+
+std::string ConfigJson(const Configuration& config);
+// The rows only, under the header of the table's CSV: the first line stays the header for every
+// spreadsheet and CSV library.
+std::string ConfigCsv(const Configuration& config);
+
+// Either form, told apart by its first character. On failure `error` says what and where (line,
+// row) and `out` is left alone.
+bool ParseConfiguration(const std::string& bytes, Configuration* out, std::string* error);
+
+// Whether a value can go out in a write request of `row` (-1: of any row): UTF-8 whose every
+// character Windows-1251 has, no control character, and short enough for the request. `ansi`
+// receives the bytes to send.
+bool UsableValue(const std::string& utf8, std::string* ansi, std::string* error, int row = -1);
+// UsableValue for every answered row of the file that `rowsWanted` selects (null: all).
+bool UsableRows(const Configuration& config, const std::vector<bool>* rowsWanted, std::string* error);
+
+// A row that a write would change.
+struct Difference {
+    int row;
+    std::string param, index, fileValue, adapterValue;
+    bool adapterAnswered = true;  // false: the read got nothing for the row, so agreement is unknown
+};
+
+// The rows that are answered in `file`, selected by `rowsWanted` (null: all) and whose value is
+// not byte for byte the adapter's, in row order. Rows unanswered in the file are never listed.
+std::vector<Difference> Differences(const Configuration& file, const Configuration& adapter,
+                                    const std::vector<bool>* rowsWanted);
+
+// A row named as on the command line: 0..103, or PARAM[:INDEX] with the parameter's three digits
+// (003, 006, 099:01, 052:07). -1 for anything else.
+int RowOfName(const std::string& name);
+// A list of rows and ranges of rows, "0-5,12,052:07,052:10-052:20", as one flag per table row.
+bool ParseRowList(const std::string& text, std::vector<bool>* wanted, std::string* error);
+
+}  // namespace cli

@@ -1,0 +1,136 @@
+// The command line's texts and words: what a script or a terminal gets for values that hold
+// quotes, separators, line breaks and control bytes, and how the words become a command.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "cli/Arguments.h"
+#include "cli/ConfigFile.h"
+#include "cli/Output.h"
+#include "cli/Text.h"
+
+namespace cli_test {
+
+using cli::Arguments;
+using cli::ParseArguments;
+
+TEST(CsvAndJson, QuoteWhatWouldBreakARowAndEscapeControlBytes) {
+    EXPECT_EQ(cli::CsvField("500"), "500");
+    EXPECT_EQ(cli::CsvField("a,b"), "\"a,b\"");
+    EXPECT_EQ(cli::CsvField("say \"hi\""), "\"say \"\"hi\"\"\"");
+    EXPECT_EQ(cli::CsvField("\"\""), "\"\"\"\"\"\"");
+    EXPECT_EQ(cli::CsvField("two\nlines"), "\"two\nlines\"");
+    EXPECT_EQ(cli::CsvField("cr\r"), "\"cr\r\"");
+    EXPECT_EQ(cli::CsvField(" padded "), "\" padded \"");
+
+    EXPECT_EQ(cli::JsonString("plain"), "\"plain\"");
+    EXPECT_EQ(cli::JsonString("q\"b\\"), "\"q\\\"b\\\\\"");
+    EXPECT_EQ(cli::JsonString(std::string("\x01\t\n\x1f", 4)), "\"\\u0001\\u0009\\u000a\\u001f\"");
+    EXPECT_EQ(cli::JsonString(u8"Периодичность"), std::string("\"") + u8"Периодичность" + "\"");
+}
+
+TEST(Printable, ShowsControlBytesAndBrokenTextAsHex) {
+    EXPECT_EQ(cli::Printable(u8"мс 500"), u8"мс 500");
+    EXPECT_EQ(cli::Printable(std::string("a\x1b[2Jb", 6)), "a\\x1B[2Jb");
+    EXPECT_EQ(cli::Printable(std::string("\x7f\t", 2)), "\\x7F\\x09");
+    EXPECT_EQ(cli::Printable("\xc2\x98"), "\\x98");  // a C1 control
+    EXPECT_EQ(cli::Printable("\xff" "ok"), "\\xFFok");
+}
+
+TEST(Utf8ToAnsi, TakesOnlyWellFormedTextThatTheCodePageHolds) {
+    std::string ansi;
+    size_t at = 0;
+    EXPECT_EQ(cli::AnsiFromUtf8(u8"Ёж №5 €", &ansi, &at), cli::TextFault::None);
+    EXPECT_EQ(ansi, "\xA8\xE6 \xB9\x35 \x88");
+    EXPECT_EQ(cli::Utf8FromAnsi(ansi), u8"Ёж №5 €");
+    // Overlong forms (a NUL in disguise), surrogates, beyond U+10FFFF, cut sequences.
+    for (const char* broken : {"a\xc0\x80", "a\xe0\x80\xaf", "a\xed\xa0\x80", "a\xf4\x90\x80\x80", "a\xd0"}) {
+        EXPECT_EQ(cli::AnsiFromUtf8(broken, &ansi, &at), cli::TextFault::NotUtf8) << broken;
+        EXPECT_EQ(at, 2u) << broken;
+    }
+    EXPECT_EQ(cli::AnsiFromUtf8("ok \xe2\x9c\x93", &ansi, &at)  /* U+2713 */, cli::TextFault::NotInCodePage);
+    EXPECT_EQ(at, 4u);
+    // Every byte of the code page goes there and back.
+    for (int b = 1; b < 256; ++b) {
+        const std::string one(1, static_cast<char>(b));
+        ASSERT_TRUE(cli::AnsiFromUtf8(cli::Utf8FromAnsi(one), &ansi)) << b;
+        EXPECT_EQ(ansi, one) << b;
+    }
+}
+
+TEST(TableText, AlignsByCharactersAndKeepsControlBytesOffTheTerminal) {
+    // The rows hold UTF-8, as the file does.
+    std::vector<cli::ConfigRow> rows = {{0, "003", "00", "2", "", u8"Спец", true},
+                                        {1, "006", "00", "a\x1b]0;x\x07", u8"мс", "b", false}};
+    const std::string text = cli::TableText(rows);
+    EXPECT_EQ(text.find('\x1b'), std::string::npos);
+    EXPECT_EQ(text.find('\x07'), std::string::npos);
+    EXPECT_NE(text.find("a\\x1B]0;x\\x07"), std::string::npos);
+    // The columns line up in characters: "Спец" is four wide, not eight.
+    auto column = [](const std::string& line, const std::string& what) {
+        size_t n = 0;
+        for (size_t i = 0; i < line.find(what); ++i) n += (static_cast<unsigned char>(line[i]) & 0xC0) != 0x80;
+        return n;
+    };
+    const size_t second = text.find('\n') + 1, third = text.find('\n', second) + 1;
+    const std::string row0 = text.substr(second, third - second), row1 = text.substr(third);
+    EXPECT_EQ(column(row0, u8"Спец"), column(row1, "b "));
+    EXPECT_EQ(column(row0, "yes"), column(row1, "no"));
+    EXPECT_EQ(column(row0, u8"Спец"), column(text, "name"));
+}
+
+std::string Parse(std::vector<std::string> words, Arguments* a) {
+    return ParseArguments(words, a);
+}
+
+TEST(Arguments, OptionsInEitherFormAndWordsAfterTheEndOfOptions) {
+    Arguments a;
+    EXPECT_EQ(Parse({"write", "--port", "/dev/ttyUSB0", "--speed=9600", "--", "100", "-5"}, &a), "");
+    EXPECT_EQ(a.command, "write");
+    EXPECT_EQ(a.ports, std::vector<std::string>{"/dev/ttyUSB0"});
+    EXPECT_EQ(a.speed, 9600);
+    EXPECT_EQ(a.rest, (std::vector<std::string>{"100", "-5"}));
+
+    Arguments b;
+    EXPECT_EQ(Parse({"load", "--port", "A", "--port=B", "--max-restarts", "0", "--trace", "-", "P.HEX"}, &b), "");
+    EXPECT_EQ(b.ports, (std::vector<std::string>{"A", "B"}));
+    EXPECT_EQ(b.maxRestarts, 0);
+    EXPECT_EQ(b.trace, "-");
+    EXPECT_EQ(b.rest, std::vector<std::string>{"P.HEX"});
+
+    Arguments c;  // a negative number is a value even without --
+    EXPECT_EQ(Parse({"write", "--port", "A", "3", "-7"}, &c), "");
+    EXPECT_EQ(c.rest, (std::vector<std::string>{"3", "-7"}));
+    Arguments d;  // after --, an option's name is a word like any other
+    EXPECT_EQ(Parse({"write", "--port", "A", "--", "3", "--speed"}, &d), "");
+    EXPECT_EQ(d.rest, (std::vector<std::string>{"3", "--speed"}));
+}
+
+TEST(Arguments, RefusesWhatCannotWork) {
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{"read", "--speed", "1234"}, "bad speed 1234"},
+        {{"read", "--speed", "9600x"}, "bad speed 9600x"},
+        {{"read", "--format", "xml"}, "bad format xml"},
+        {{"load", "--max-restarts", "-1"}, "bad count -1"},
+        {{"read", "--port"}, "--port needs a value"},
+        {{"read", "--port="}, "--port needs a port"},
+        {{"read", "--colour"}, "unknown option --colour"},
+        {{"read", "-o", ""}, "-o needs a file"},
+    };
+    for (const auto& c : cases) {
+        Arguments a;
+        const std::string error = Parse(c.first, &a);
+        EXPECT_EQ(error.substr(0, c.second.size()), c.second) << error;
+    }
+}
+
+TEST(Ports, ListFilesAndFileNames) {
+    EXPECT_EQ(cli::PortsOfList("# tray 1\n/dev/ttyUSB0\n  /dev/ttyUSB1  \r\n\n#/dev/ttyUSB2\nCOM3"),
+              (std::vector<std::string>{"/dev/ttyUSB0", "/dev/ttyUSB1", "COM3"}));
+    EXPECT_EQ(cli::PortFileName("/dev/serial/by-id/usb-X_Y-if00"), "usb-X_Y-if00");
+    EXPECT_EQ(cli::PortFileName("COM3"), "COM3");
+    EXPECT_EQ(cli::PortFileName("\\\\.\\COM12"), "COM12");
+}
+
+}  // namespace cli_test
