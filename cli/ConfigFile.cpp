@@ -31,60 +31,12 @@ std::string Line(int line) {
 
 // ---- UTF-8 ----
 
-// The next code point at `i`, which moves past it; false for anything but shortest-form UTF-8 of
-// a scalar value (no surrogates, nothing above U+10FFFF).
-bool NextUtf8(const std::string& text, size_t& i, uint32_t* cp) {
-    const unsigned char lead = static_cast<unsigned char>(text[i]);
-    int extra;
-    uint32_t min;
-    if (lead < 0x80) {
-        extra = 0, min = 0;
-    } else if ((lead & 0xE0) == 0xC0) {
-        extra = 1, min = 0x80;
-    } else if ((lead & 0xF0) == 0xE0) {
-        extra = 2, min = 0x800;
-    } else if ((lead & 0xF8) == 0xF0) {
-        extra = 3, min = 0x10000;
-    } else {
-        return false;
-    }
-    if (text.size() - i <= static_cast<size_t>(extra)) return false;
-    uint32_t value = extra == 0 ? lead : lead & (0x3Fu >> extra);
-    for (int k = 1; k <= extra; ++k) {
-        const unsigned char next = static_cast<unsigned char>(text[i + static_cast<size_t>(k)]);
-        if ((next & 0xC0) != 0x80) return false;
-        value = (value << 6) | (next & 0x3F);
-    }
-    if (value < min || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return false;
-    i += static_cast<size_t>(extra) + 1;
-    *cp = value;
-    return true;
-}
-
-void AppendUtf8(std::string& out, uint32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
-
 // The line of the first byte that is not UTF-8, or 0 when all is.
 int FirstBrokenLine(const std::string& text) {
     int line = 1;
     for (size_t i = 0; i < text.size();) {
         uint32_t cp = 0;
-        if (!NextUtf8(text, i, &cp)) return line;
+        if (!NextCodePoint(text, i, &cp)) return line;
         if (cp == '\n') ++line;
     }
     return 0;
@@ -815,7 +767,7 @@ bool UsableValue(const std::string& utf8, std::string* ansi, std::string* error,
         ++character;
         const size_t start = i;
         uint32_t cp = 0;
-        if (!NextUtf8(utf8, i, &cp)) {
+        if (!NextCodePoint(utf8, i, &cp)) {
             *error = "character " + std::to_string(character) + " is not UTF-8";
             return false;
         }

@@ -8,6 +8,7 @@
 #include <ctime>
 
 #include "cli/Platform.h"
+#include "cli/Text.h"
 #include "portselect/PortList.h"
 #include "portselect/RegistryPortSource_win32.h"
 #include "serial/SerialApi_win32.h"
@@ -46,21 +47,7 @@ std::string Utf8(const wchar_t* word) {
             out += '\xFF';
             continue;
         }
-        if (cp < 0x80) {
-            out += static_cast<char>(cp);
-        } else if (cp < 0x800) {
-            out += static_cast<char>(0xC0 | (cp >> 6));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        } else if (cp < 0x10000) {
-            out += static_cast<char>(0xE0 | (cp >> 12));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (cp >> 18));
-            out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        }
+        AppendUtf8(out, cp);
     }
     return out;
 }

@@ -26,22 +26,8 @@ uint32_t CodePointOf(unsigned char byte) {
     return kHighHalf[byte - 0x80];
 }
 
-void AppendUtf8(std::string& out, uint32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
+}  // namespace
 
-// The next code point of UTF-8 text at `i`, which moves past it; false for a broken sequence, an
-// overlong form (C0 80 would pass for a NUL and cut the value), a surrogate or a number beyond
-// U+10FFFF.
 bool NextCodePoint(const std::string& text, size_t& i, uint32_t* cp) {
     static const uint32_t kSmallest[4] = {0, 0x80, 0x800, 0x10000};
     const unsigned char lead = static_cast<unsigned char>(text[i]);
@@ -63,7 +49,23 @@ bool NextCodePoint(const std::string& text, size_t& i, uint32_t* cp) {
     return true;
 }
 
-}  // namespace
+void AppendUtf8(std::string& out, uint32_t cp) {
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (cp >> 18));
+        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+}
 
 std::string Utf8FromAnsi(const std::string& ansi) {
     std::string out;

@@ -3,9 +3,17 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 namespace cli {
+
+// The next code point of UTF-8 text at `i`, which moves past it; false for a broken sequence, an
+// overlong form (C0 80 would pass for a NUL and cut a value), a surrogate or a number beyond
+// U+10FFFF.
+bool NextCodePoint(const std::string& text, size_t& i, uint32_t* cp);
+// A code point as UTF-8.
+void AppendUtf8(std::string& out, uint32_t cp);
 
 // Windows-1251 bytes as UTF-8.
 std::string Utf8FromAnsi(const std::string& ansi);

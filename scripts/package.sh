@@ -70,9 +70,6 @@ flags=$(cd "$root" && DEB_BUILD_MAINT_OPTIONS=hardening=+all DEB_CXXFLAGS_MAINT_
   dpkg-buildflags --get CXXFLAGS)
 flags="$flags $(DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get CPPFLAGS)"
 flags="$flags -ffile-prefix-map=$root=. -ffile-prefix-map=$tree=build"
-# GCC 12 takes the vector that the simulator builds a frame in (SimFrames.cpp) for an overflow once
-# it optimises; only optimised builds can see it, and it is a warning that must not stop a release.
-flags="$flags -Wno-error=array-bounds"
 ldflags=$(DEB_BUILD_MAINT_OPTIONS=hardening=+all dpkg-buildflags --get LDFLAGS)
 if ! { cmake -S "$root" -B "$tree" -G Ninja -DCMAKE_BUILD_TYPE=Release -DKRT_SANITIZE=OFF \
   -DKRT_TESTS=OFF -DCMAKE_C_FLAGS="$flags" -DCMAKE_CXX_FLAGS="$flags" \

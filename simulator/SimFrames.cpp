@@ -13,8 +13,12 @@ using adapter::STX;
 using adapter::US;
 
 Bytes BuildFrame(uint8_t code, const std::string& data) {
-    Bytes f = {DLE, SOH, DLE, US, code, DLE, STX};
-    f.insert(f.end(), data.begin(), data.end());
+    // Built a byte at a time: GCC 12's optimiser takes a range insert into a vector made from an
+    // initialiser list for a write out of bounds (-Warray-bounds).
+    Bytes f;
+    f.reserve(data.size() + 11);
+    for (uint8_t b : {DLE, SOH, DLE, US, code, DLE, STX}) f.push_back(b);
+    for (char c : data) f.push_back(static_cast<uint8_t>(c));
     f.push_back(DLE);
     f.push_back(ETX);
     const uint16_t crc = adapter::Crc16Xmodem(f.data() + 2, static_cast<uint16_t>(f.size() - 2));

@@ -13,6 +13,7 @@
 #include "adapter/ParamTable.h"
 #include "adapter/Requests.h"
 #include "cli/ConfigFile.h"
+#include "cli/Text.h"
 #include "configurator/ParameterTable.h"
 #include "simulator/AdapterModel.h"
 #include "simulator/SimFrames.h"
@@ -102,16 +103,7 @@ std::string Utf8FromCp866(const std::string& oem) {
                             : b == 0xF1 ? 0x451
                             : b == 0xFC ? 0x2116
                                         : '?';
-        if (cp < 0x80) {
-            out += static_cast<char>(cp);
-        } else if (cp < 0x800) {
-            out += static_cast<char>(0xC0 | (cp >> 6));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        } else {
-            out += static_cast<char>(0xE0 | (cp >> 12));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        }
+        cli::AppendUtf8(out, cp);
     }
     return out;
 }

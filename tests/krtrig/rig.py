@@ -137,8 +137,9 @@ class Rig:
     def _spawn(self, args, **kw):
         kw.setdefault("stdin", subprocess.DEVNULL)
         kw.setdefault("stdout", self.wine_log)
+        kw.setdefault("stderr", self.wine_log)
         return subprocess.Popen(host.wine(self.arch, *args), env=self.env(), cwd=self.run_dir,
-                                stderr=self.wine_log, start_new_session=True, **kw)
+                                start_new_session=True, **kw)
 
     def reg(self, *args):
         """Runs Wine's reg tool in this world (after start): reg("add", KEY, "/v", ...); its output."""

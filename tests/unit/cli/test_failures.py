@@ -3,54 +3,30 @@ cannot go out, closed and full outputs, signals. Each case ends with its own exi
 reason, and nothing but protocol bytes reaches the line."""
 
 import json
-import os
 import signal
 import subprocess
-import sys
-import tempfile
 import time
 import unittest
-from pathlib import Path
 
-TESTS = Path(__file__).resolve().parents[2]
-sys.path.insert(0, str(TESTS))
-
-from krtrig import Simulator, wait_until  # noqa: E402
-
-KRT42 = os.environ.get("KRT42") or str(TESTS.parent / "build" / "native" / "cli" / "krt42")
+from krt42case import KRT42, Krt42Case, wait_until
 
 
 def program(size):
     return bytes(0x30 + (i * 7) % 64 for i in range(size))
 
 
-class Failures(unittest.TestCase):
-    def setUp(self):
-        self.dir = tempfile.TemporaryDirectory()
-        self.work = Path(self.dir.name)
-        self.sims = []
-
-    def tearDown(self):
-        for sim in self.sims:
-            sim.close()
-        self.dir.cleanup()
-
-    def sim(self, *args, speed=9600, name="com"):
-        sim = Simulator(self.work / name, self.work / f"{name}.log", speed, [str(a) for a in args])
-        self.sims.append(sim)
-        return sim, str(self.work / name)
-
+class Failures(Krt42Case):
     def loader(self, *args, name="com"):
         capture = self.work / f"{name}.bin"
         sim, port = self.sim("--mode", "loader", "--capture", capture, *args, name=name)
         return sim, port, capture
 
-    def krt42(self, *args, timeout=60, shell_tail="", **kw):
-        words = [KRT42, *[a if isinstance(a, bytes) else str(a) for a in args]]
-        if shell_tail:
-            line = " ".join(f"'{w}'" for w in map(str, words)) + " " + shell_tail
-            return subprocess.run(["bash", "-c", line], capture_output=True, timeout=timeout, **kw)
-        return subprocess.run(words, capture_output=True, timeout=timeout, **kw)
+    def krt42(self, *args, timeout=60, shell_tail=""):
+        """krt42 with bytes for output; `shell_tail` redirects its descriptors through the shell."""
+        if not shell_tail:
+            return self.run_krt42(*args, timeout=timeout, text=False)
+        line = " ".join(f"'{w}'" for w in [KRT42, *map(str, args)]) + " " + shell_tail
+        return subprocess.run(["bash", "-c", line], capture_output=True, timeout=timeout)
 
     def hex_file(self, size, name="P.HEX"):
         path = self.work / name

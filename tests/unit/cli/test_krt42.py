@@ -2,43 +2,17 @@
 its output and its exit code."""
 
 import json
-import os
 import signal
 import subprocess
-import sys
-import tempfile
 import time
 import unittest
-from pathlib import Path
 
-TESTS = Path(__file__).resolve().parents[2]
-sys.path.insert(0, str(TESTS))
+from krt42case import KRT42, TESTS, Krt42Case, wait_until
 
-from krtrig import Simulator, wait_until  # noqa: E402
-
-KRT42 = os.environ.get("KRT42") or str(TESTS.parent / "build" / "native" / "cli" / "krt42")
 VERSION = (TESTS.parent / "VERSION").read_text().strip()
 
 
-class Krt42(unittest.TestCase):
-    def setUp(self):
-        self.dir = tempfile.TemporaryDirectory()
-        self.work = Path(self.dir.name)
-        self.sims = []
-
-    def tearDown(self):
-        for sim in self.sims:
-            sim.close()
-        self.dir.cleanup()
-
-    def sim(self, *args, speed=9600, name="com"):
-        sim = Simulator(self.work / name, self.work / f"{name}.log", speed, list(args))
-        self.sims.append(sim)
-        return sim, str(self.work / name)
-
-    def run_krt42(self, *args, timeout=60):
-        return subprocess.run([KRT42, *[str(a) for a in args]], capture_output=True, text=True, timeout=timeout)
-
+class Krt42(Krt42Case):
     def test_find_answers_at_its_speed_and_a_silent_line_gives_no_adapter(self):
         _, port = self.sim(speed=38400)
         done = self.run_krt42("find", "--port", port)

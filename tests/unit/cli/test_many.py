@@ -2,20 +2,9 @@
 diff, an apply with its plan and its write frames, a clone, a load to four ports."""
 
 import json
-import os
-import sys
-import tempfile
 import unittest
-from pathlib import Path
 
-TESTS = Path(__file__).resolve().parents[2]
-sys.path.insert(0, str(TESTS))
-
-from krtrig import Simulator  # noqa: E402
-
-KRT42 = os.environ.get("KRT42") or str(TESTS.parent / "build" / "native" / "cli" / "krt42")
-
-import subprocess  # noqa: E402
+from krt42case import Krt42Case
 
 
 def program(size):
@@ -27,25 +16,9 @@ def writes(sim):
     return [line.split("| ", 1)[1] for line in sim.log_lines() if line.startswith("RX") and "| write" in line]
 
 
-class Many(unittest.TestCase):
-    def setUp(self):
-        self.dir = tempfile.TemporaryDirectory()
-        self.work = Path(self.dir.name)
-        self.sims = []
-
-    def tearDown(self):
-        for sim in self.sims:
-            sim.close()
-        self.dir.cleanup()
-
-    def sim(self, name, *args, speed=9600):
-        sim = Simulator(self.work / name, self.work / f"{name}.log", speed, [str(a) for a in args])
-        self.sims.append(sim)
-        return sim, str(self.work / name)
-
+class Many(Krt42Case):
     def krt42(self, *args, timeout=120):
-        done = subprocess.run([KRT42, *[str(a) for a in args]], capture_output=True, text=True, timeout=timeout)
-        return done
+        return self.run_krt42(*args, timeout=timeout)
 
     def rows(self, port):
         done = self.krt42("read", "--port", port, "--speed", 9600, "--format", "json")
@@ -53,8 +26,8 @@ class Many(unittest.TestCase):
         return [(r["row"], r["value"]) for r in json.loads(done.stdout)["rows"]]
 
     def test_read_to_files_then_diff_names_the_one_changed_value(self):
-        _, a = self.sim("a")
-        _, b = self.sim("b", speed=19200)
+        _, a = self.sim(name="a")
+        _, b = self.sim(name="b", speed=19200)
         out = self.work / "out"
         out.mkdir()
         done = self.krt42("read", "--port", a, "--port", b, "-o", out / "{port}.json")
@@ -72,7 +45,7 @@ class Many(unittest.TestCase):
         self.assertEqual(self.krt42("diff", "--port", a, out / "a.json").returncode, 0)
 
     def test_apply_writes_exactly_the_rows_that_differ_in_row_order(self):
-        sim, port = self.sim("a", "--ignore-write", "052:20")
+        sim, port = self.sim("--ignore-write", "052:20", name="a")
         config = json.loads(self.krt42("read", "--port", port, "--speed", 9600, "--format", "json").stdout)
         rows = config["rows"]
         rows[25]["value"] = "9"                  # 052:20: the adapter never answers its write
@@ -101,6 +74,14 @@ class Many(unittest.TestCase):
         # The request is the configurator's own for that row.
         self.assertIn("10 02 09 30 09 30 35 32 09 30 37 09 31 0C 09 31 35 0C 10 03", "\n".join(sim.log_lines()).upper())
 
+        # The adapter answers in its OEM code page what it was sent in Windows-1251: the read-back of
+        # a Cyrillic value is not what was written.
+        rows[12]["value"], rows[7]["value"] = "Тест", "2"
+        path.write_text(json.dumps(config, ensure_ascii=False))
+        done = self.krt42("apply", "--port", port, "--speed", 9600, "--rows", "052:07", path)
+        self.assertEqual(done.returncode, 7, done.stdout + done.stderr)
+        self.assertIn('row 12  052:07  read back "?хёЄ", written "Тест"', done.stdout)
+
         # A file that cannot be used sends nothing.
         rows[12]["value"] = "1\t2"
         path.write_text(json.dumps(config, ensure_ascii=False))
@@ -111,8 +92,8 @@ class Many(unittest.TestCase):
         self.assertEqual(sim.stats()["rx_bytes"], before)
 
     def test_a_clone_leaves_two_adapters_reading_the_same(self):
-        _, a = self.sim("a")
-        _, b = self.sim("b")
+        _, a = self.sim(name="a")
+        _, b = self.sim(name="b")
         for row, value in (("052:07", "15"), ("006", "42"), ("103", "3")):
             self.assertEqual(self.krt42("write", "--port", a, "--speed", 9600, row, value).returncode, 0)
         self.assertNotEqual(self.rows(a), self.rows(b))
@@ -130,7 +111,7 @@ class Many(unittest.TestCase):
                             ("ok2", [])):
             capture = self.work / f"{name}.bin"
             captures.append(capture)
-            ports.append(self.sim(name, "--mode", "loader", "--capture", capture, *extra)[1])
+            ports.append(self.sim("--mode", "loader", "--capture", capture, *extra, name=name)[1])
         missing = str(self.work / "missing")
         list_file = self.work / "ports.txt"
         list_file.write_text("# the tray\n" + "\n".join(ports[2:]) + "\n" + missing + "\n")

@@ -2,20 +2,10 @@
 a read shows its six requests and six answers decoded, a load every byte it sent, and the two
 ends of one read agree frame for frame."""
 
-import os
 import re
-import subprocess
-import sys
-import tempfile
 import unittest
-from pathlib import Path
 
-TESTS = Path(__file__).resolve().parents[2]
-sys.path.insert(0, str(TESTS))
-
-from krtrig import Simulator  # noqa: E402
-
-KRT42 = os.environ.get("KRT42") or str(TESTS.parent / "build" / "native" / "cli" / "krt42")
+from krt42case import Krt42Case
 
 LINE = re.compile(r"^ *(\d+)\.(\d{3}) (\S+) ([<>*]) (.*)$")
 
@@ -48,25 +38,7 @@ def stream(lines, direction):
                  for h in t.split())
 
 
-class Trace(unittest.TestCase):
-    def setUp(self):
-        self.dir = tempfile.TemporaryDirectory()
-        self.work = Path(self.dir.name)
-        self.sims = []
-
-    def tearDown(self):
-        for sim in self.sims:
-            sim.close()
-        self.dir.cleanup()
-
-    def sim(self, *args, speed=9600, name="com"):
-        sim = Simulator(self.work / name, self.work / f"{name}.log", speed, [str(a) for a in args])
-        self.sims.append(sim)
-        return sim, str(self.work / name)
-
-    def run_krt42(self, *args, timeout=60):
-        return subprocess.run([KRT42, *[str(a) for a in args]], capture_output=True, text=True, timeout=timeout)
-
+class Trace(Krt42Case):
     def test_a_read_shows_six_requests_and_six_answers_on_both_ends_of_the_line(self):
         sim_trace = self.work / "sim.trace"
         sim, port = self.sim("--trace", sim_trace)
