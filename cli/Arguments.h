@@ -11,7 +11,7 @@ struct Arguments {
     std::string command;
     std::vector<std::string> ports;  // --port, in the order given, then those of --ports-from
     std::string portsFrom;
-    int speed = 0;  // 0: not given
+    int speed = 0;       // 0: not given
     std::string format;  // table, csv or json; empty: table on the terminal, JSON in a file
     std::string output;  // -o
     int maxRestarts = 10;

@@ -28,7 +28,8 @@ class Krt42Console(unittest.TestCase):
             lines = out.splitlines()
             self.assertEqual(len(lines), 105)
             self.assertEqual(lines[6], "5,052,00,500,мс,Периодичность опроса,yes")
-            self.assertEqual(self.run_exe(rig, "find", "--port", "COM9")[0], 6)
+            code, out, err = self.run_exe(rig, "find", "--port", "COM9", stderr=subprocess.PIPE)
+            self.assertEqual(code, 6, (out, err))
 
             # A Cyrillic value reaches the adapter as the configurator sends it: in Windows-1251,
             # whatever the console's code page. The adapter's answer is read as OEM text, as the

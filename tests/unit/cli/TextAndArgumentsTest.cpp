@@ -35,7 +35,9 @@ TEST(Printable, ShowsControlBytesAndBrokenTextAsHex) {
     EXPECT_EQ(cli::Printable(std::string("a\x1b[2Jb", 6)), "a\\x1B[2Jb");
     EXPECT_EQ(cli::Printable(std::string("\x7f\t", 2)), "\\x7F\\x09");
     EXPECT_EQ(cli::Printable("\xc2\x98"), "\\x98");  // a C1 control
-    EXPECT_EQ(cli::Printable("\xff" "ok"), "\\xFFok");
+    EXPECT_EQ(cli::Printable("\xff"
+                             "ok"),
+              "\\xFFok");
 }
 
 TEST(Utf8ToAnsi, TakesOnlyWellFormedTextThatTheCodePageHolds) {
@@ -49,7 +51,7 @@ TEST(Utf8ToAnsi, TakesOnlyWellFormedTextThatTheCodePageHolds) {
         EXPECT_EQ(cli::AnsiFromUtf8(broken, &ansi, &at), cli::TextFault::NotUtf8) << broken;
         EXPECT_EQ(at, 2u) << broken;
     }
-    EXPECT_EQ(cli::AnsiFromUtf8("ok \xe2\x9c\x93", &ansi, &at)  /* U+2713 */, cli::TextFault::NotInCodePage);
+    EXPECT_EQ(cli::AnsiFromUtf8("ok \xe2\x9c\x93", &ansi, &at) /* U+2713 */, cli::TextFault::NotInCodePage);
     EXPECT_EQ(at, 4u);
     // Every byte of the code page goes there and back.
     for (int b = 1; b < 256; ++b) {
@@ -70,7 +72,8 @@ TEST(TableText, AlignsByCharactersAndKeepsControlBytesOffTheTerminal) {
     // The columns line up in characters: "Спец" is four wide, not eight.
     auto column = [](const std::string& line, const std::string& what) {
         size_t n = 0;
-        for (size_t i = 0; i < line.find(what); ++i) n += (static_cast<unsigned char>(line[i]) & 0xC0) != 0x80;
+        for (size_t i = 0; i < line.find(what); ++i)
+            n += (static_cast<unsigned char>(line[i]) & 0xC0) != 0x80;
         return n;
     };
     const size_t second = text.find('\n') + 1, third = text.find('\n', second) + 1;
@@ -93,7 +96,8 @@ TEST(Arguments, OptionsInEitherFormAndWordsAfterTheEndOfOptions) {
     EXPECT_EQ(a.rest, (std::vector<std::string>{"100", "-5"}));
 
     Arguments b;
-    EXPECT_EQ(Parse({"load", "--port", "A", "--port=B", "--max-restarts", "0", "--trace", "-", "P.HEX"}, &b), "");
+    EXPECT_EQ(Parse({"load", "--port", "A", "--port=B", "--max-restarts", "0", "--trace", "-", "P.HEX"}, &b),
+              "");
     EXPECT_EQ(b.ports, (std::vector<std::string>{"A", "B"}));
     EXPECT_EQ(b.maxRestarts, 0);
     EXPECT_EQ(b.trace, "-");
@@ -109,14 +113,10 @@ TEST(Arguments, OptionsInEitherFormAndWordsAfterTheEndOfOptions) {
 
 TEST(Arguments, RefusesWhatCannotWork) {
     const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
-        {{"read", "--speed", "1234"}, "bad speed 1234"},
-        {{"read", "--speed", "9600x"}, "bad speed 9600x"},
-        {{"read", "--format", "xml"}, "bad format xml"},
-        {{"load", "--max-restarts", "-1"}, "bad count -1"},
-        {{"read", "--port"}, "--port needs a value"},
-        {{"read", "--port="}, "--port needs a port"},
-        {{"read", "--colour"}, "unknown option --colour"},
-        {{"read", "-o", ""}, "-o needs a file"},
+        {{"read", "--speed", "1234"}, "bad speed 1234"},   {{"read", "--speed", "9600x"}, "bad speed 9600x"},
+        {{"read", "--format", "xml"}, "bad format xml"},   {{"load", "--max-restarts", "-1"}, "bad count -1"},
+        {{"read", "--port"}, "--port needs a value"},      {{"read", "--port="}, "--port needs a port"},
+        {{"read", "--colour"}, "unknown option --colour"}, {{"read", "-o", ""}, "-o needs a file"},
     };
     for (const auto& c : cases) {
         Arguments a;
