@@ -121,10 +121,7 @@ std::string Quoted(const std::string& utf8) {
 
 // ---- the commands, each for one port
 
-int RunFind(const Arguments&, Prepared&, PortRun& p, serial::ComDriver& com,
-            const std::function<void()>& tick) {
-    LinkJob job(com, p.number);
-    job.afterTick = tick;
+int RunFind(const Arguments&, Prepared&, PortRun& p, LinkJob& job) {
     int speed = 0;
     switch (job.Find(&speed)) {
         case EXIT_OK:
@@ -139,10 +136,7 @@ int RunFind(const Arguments&, Prepared&, PortRun& p, serial::ComDriver& com,
     }
 }
 
-int RunRead(const Arguments& a, Prepared& prep, PortRun& p, serial::ComDriver& com,
-            const std::function<void()>& tick) {
-    LinkJob job(com, p.number);
-    job.afterTick = tick;
+int RunRead(const Arguments& a, Prepared& prep, PortRun& p, LinkJob& job) {
     if (const int connected = Connect(job, a, p)) return connected;
     const Exit read = job.Read();
     if (read != EXIT_OK && read != EXIT_NO_ANSWER) return ReadOutcome(read, p);
@@ -159,10 +153,7 @@ int RunRead(const Arguments& a, Prepared& prep, PortRun& p, serial::ComDriver& c
     return ReadOutcome(read, p);
 }
 
-int RunWrite(const Arguments& a, Prepared& prep, PortRun& p, serial::ComDriver& com,
-             const std::function<void()>& tick) {
-    LinkJob job(com, p.number);
-    job.afterTick = tick;
+int RunWrite(const Arguments& a, Prepared& prep, PortRun& p, LinkJob& job) {
     if (const int connected = Connect(job, a, p)) return connected;
     std::string refusal;
     switch (job.Write(prep.row, prep.value, &refusal)) {
@@ -181,10 +172,7 @@ int RunWrite(const Arguments& a, Prepared& prep, PortRun& p, serial::ComDriver& 
     }
 }
 
-int RunDiff(const Arguments& a, Prepared& prep, PortRun& p, serial::ComDriver& com,
-            const std::function<void()>& tick) {
-    LinkJob job(com, p.number);
-    job.afterTick = tick;
+int RunDiff(const Arguments& a, Prepared& prep, PortRun& p, LinkJob& job) {
     if (const int connected = Connect(job, a, p)) return connected;
     if (const int read = ReadOutcome(job.Read(), p)) return read;
     const auto differences =
@@ -198,10 +186,7 @@ int RunDiff(const Arguments& a, Prepared& prep, PortRun& p, serial::ComDriver& c
     return differences.empty() ? EXIT_OK : EXIT_FAILED;
 }
 
-int RunApply(const Arguments& a, Prepared& prep, PortRun& p, serial::ComDriver& com,
-             const std::function<void()>& tick) {
-    LinkJob job(com, p.number);
-    job.afterTick = tick;
+int RunApply(const Arguments& a, Prepared& prep, PortRun& p, LinkJob& job) {
     if (const int connected = Connect(job, a, p)) return connected;
     // Without a whole read, which rows differ is not known: nothing is written.
     if (const int read = ReadOutcome(job.Read(), p)) return read;
@@ -511,12 +496,17 @@ int RunCommand(const Arguments& a) {
         // The trace is written by the job's own thread between ticks, never on the way to the line.
         std::function<void()> tick;
         if (p.traced) tick = [&p] { p.traced->Flush(); };
-        if (c == "find") p.exit = RunFind(a, prep, p, com, tick);
-        if (c == "read") p.exit = RunRead(a, prep, p, com, tick);
-        if (c == "write") p.exit = RunWrite(a, prep, p, com, tick);
-        if (c == "diff") p.exit = RunDiff(a, prep, p, com, tick);
-        if (c == "apply") p.exit = RunApply(a, prep, p, com, tick);
-        if (c == "load") p.exit = RunLoad(a, prep, p, com, progress, tick);
+        if (link) {
+            LinkJob job(com, p.number);
+            job.afterTick = tick;
+            if (c == "find") p.exit = RunFind(a, prep, p, job);
+            if (c == "read") p.exit = RunRead(a, prep, p, job);
+            if (c == "write") p.exit = RunWrite(a, prep, p, job);
+            if (c == "diff") p.exit = RunDiff(a, prep, p, job);
+            if (c == "apply") p.exit = RunApply(a, prep, p, job);
+        } else {
+            p.exit = RunLoad(a, prep, p, com, progress, tick);
+        }
         if (p.traced) {
             com.Command(serial::COM_CLOSE, nullptr);
             p.traced->Flush();
