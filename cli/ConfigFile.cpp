@@ -763,21 +763,17 @@ bool ParseConfiguration(const std::string& bytes, Configuration* out, std::strin
 bool UsableValue(const std::string& utf8, std::string* ansi, std::string* error, int row) {
     std::string bytes;
     size_t character = 0;
-    for (size_t i = 0; i < utf8.size();) {
-        ++character;
-        const size_t start = i;
-        uint32_t cp = 0;
-        if (!NextCodePoint(utf8, i, &cp)) {
+    uint32_t cp = 0;
+    switch (AnsiFromUtf8(utf8, &bytes, &character, &cp)) {
+        case TextFault::NotUtf8:
             *error = "character " + std::to_string(character) + " is not UTF-8";
             return false;
-        }
-        std::string one;
-        if (!AnsiFromUtf8(utf8.substr(start, i - start), &one) || one.size() != 1) {
+        case TextFault::NotInCodePage:
             *error = "character " + std::to_string(character) + " (" + CodePointName(cp) +
                      ") has no Windows-1251 form";
             return false;
-        }
-        bytes += one;
+        case TextFault::None:
+            break;
     }
     const int bad = adapter::FirstUnsendableByte(bytes.data(), bytes.size());
     if (bad >= 0) {

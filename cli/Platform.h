@@ -43,8 +43,6 @@ inline bool Interrupted() {
 bool IsTerminal(std::FILE* stream);
 int64_t NowMs();  // monotonic
 void SleepMs(int milliseconds);
-// Seconds since 1970 of the wall clock, as UTC text "2026-12-07T14:41:42Z".
-std::string UtcNow();
 
 // Files named on the command line (UTF-8 names).
 enum class FileKind { Missing, Directory, Regular, Other };

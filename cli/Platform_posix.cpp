@@ -166,15 +166,6 @@ void SleepMs(int milliseconds) {
     }
 }
 
-std::string UtcNow() {
-    const time_t now = time(nullptr);
-    tm parts{};
-    gmtime_r(&now, &parts);
-    char text[32];
-    strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
-    return text;
-}
-
 FileKind KindOf(const std::string& path, int64_t* size) {
     struct stat st;
     if (stat(path.c_str(), &st) != 0) return FileKind::Missing;

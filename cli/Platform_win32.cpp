@@ -161,15 +161,6 @@ void SleepMs(int milliseconds) {
     if (milliseconds > 0) ::Sleep(static_cast<DWORD>(milliseconds));
 }
 
-std::string UtcNow() {
-    SYSTEMTIME t;
-    ::GetSystemTime(&t);
-    char text[32];
-    std::snprintf(text, sizeof text, "%04u-%02u-%02uT%02u:%02u:%02uZ", t.wYear, t.wMonth, t.wDay, t.wHour,
-                  t.wMinute, t.wSecond);
-    return text;
-}
-
 FileKind KindOf(const std::string& path, int64_t* size) {
     WIN32_FILE_ATTRIBUTE_DATA data;
     if (!::GetFileAttributesExW(Wide(path).c_str(), GetFileExInfoStandard, &data)) return FileKind::Missing;

@@ -74,12 +74,7 @@ std::string Utf8FromAnsi(const std::string& ansi) {
     return out;
 }
 
-bool AnsiFromUtf8(const std::string& utf8, std::string* ansi) {
-    size_t position = 0;
-    return AnsiFromUtf8(utf8, ansi, &position) == TextFault::None;
-}
-
-TextFault AnsiFromUtf8(const std::string& utf8, std::string* ansi, size_t* position) {
+TextFault AnsiFromUtf8(const std::string& utf8, std::string* ansi, size_t* position, uint32_t* codePoint) {
     std::string out;
     size_t character = 0;
     for (size_t i = 0; i < utf8.size(); ++character) {
@@ -90,7 +85,10 @@ TextFault AnsiFromUtf8(const std::string& utf8, std::string* ansi, size_t* posit
         for (int b = 0; b < 256 && byte < 0; ++b) {
             if (CodePointOf(static_cast<unsigned char>(b)) == cp) byte = b;
         }
-        if (byte < 0) return TextFault::NotInCodePage;
+        if (byte < 0) {
+            if (codePoint != nullptr) *codePoint = cp;
+            return TextFault::NotInCodePage;
+        }
         out += static_cast<char>(byte);
     }
     *ansi = out;

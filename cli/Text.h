@@ -17,12 +17,11 @@ void AppendUtf8(std::string& out, uint32_t cp);
 
 // Windows-1251 bytes as UTF-8.
 std::string Utf8FromAnsi(const std::string& ansi);
-// UTF-8 as Windows-1251 bytes; false when the text is no UTF-8 or holds a character that 1251
-// lacks.
-bool AnsiFromUtf8(const std::string& utf8, std::string* ansi);
 enum class TextFault { None, NotUtf8, NotInCodePage };
-// The same, telling what is wrong and at which character (counted from 1) in `*position`.
-TextFault AnsiFromUtf8(const std::string& utf8, std::string* ansi, size_t* position);
+// UTF-8 as Windows-1251 bytes, or what is wrong: no UTF-8, or a character that 1251 lacks. The
+// character at fault (counted from 1) goes to `*position`, and a missing one to `*codePoint`.
+TextFault AnsiFromUtf8(const std::string& utf8, std::string* ansi, size_t* position,
+                       uint32_t* codePoint = nullptr);
 
 // A CSV field: quoted when it holds a comma, a quote, a line end or blanks at either end.
 std::string CsvField(const std::string& text);

@@ -56,7 +56,7 @@ TEST(Utf8ToAnsi, TakesOnlyWellFormedTextThatTheCodePageHolds) {
     // Every byte of the code page goes there and back.
     for (int b = 1; b < 256; ++b) {
         const std::string one(1, static_cast<char>(b));
-        ASSERT_TRUE(cli::AnsiFromUtf8(cli::Utf8FromAnsi(one), &ansi)) << b;
+        ASSERT_EQ(cli::AnsiFromUtf8(cli::Utf8FromAnsi(one), &ansi, &at), cli::TextFault::None) << b;
         EXPECT_EQ(ansi, one) << b;
     }
 }
