@@ -449,10 +449,7 @@ int RunCommand(const Arguments& a) {
     // Data that would go nowhere is a failure to tell before anything is sent, not after.
     const bool toStdout =
         c == "find" || c == "diff" || c == "apply" || (c == "read" && (a.output.empty() || a.output == "-"));
-    if (toStdout && !DataOutput::Put(std::string())) {
-        Say("cannot write standard output: " + DataOutput::Finish());
-        return EXIT_FAILED;
-    }
+    if (toStdout && !DataOutput::Put(std::string())) return EXIT_FAILED;  // main says why
 
     Prepared prep;
     int prepared = EXIT_OK;

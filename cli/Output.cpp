@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "cli/Jobs.h"
 #include "cli/Platform.h"
 #include "cli/Text.h"
 #include "framework/Mutex.h"
@@ -35,11 +36,13 @@ size_t Width(const std::string& s) {
 
 void DataOutput::Init(bool open) {
     g_stdoutOpen = open;
-    if (!open) g_dataFailure = "standard output is closed";
 }
 
 bool DataOutput::Put(const std::string& text, const std::string& prefix) {
     fw::Lock lock(OutputLock());
+    // A command that has no data to give (write, load) may run with standard output closed; one
+    // that has fails at its first word.
+    if (!g_stdoutOpen && g_dataFailure.empty()) g_dataFailure = "standard output is closed";
     if (!g_dataFailure.empty()) return false;
     std::string out;
     if (prefix.empty()) {
@@ -144,8 +147,8 @@ LoadProgress::LoadProgress(const std::vector<std::string>& ports)
 std::string LoadProgress::Line(size_t port) const {
     const State& s = states_[port];
     const int percent = s.total > 0 ? static_cast<int>(static_cast<int64_t>(s.done) * 100 / s.total) : 100;
-    const int64_t blocksLeft = (s.total - s.done + 7) / 8;
-    const int secondsLeft = static_cast<int>((blocksLeft * 20 + 999) / 1000);
+    const int64_t blocksLeft = (s.total - s.done + loader::BLOCK_SIZE - 1) / loader::BLOCK_SIZE;
+    const int secondsLeft = static_cast<int>((blocksLeft * TICK_MS + 999) / 1000);
     char text[160];
     if (terminal_) {
         char bar[kBarWidth + 1];
