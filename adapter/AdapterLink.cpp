@@ -7,6 +7,7 @@ AdapterLink::AdapterLink(LinkHost& host, ParamTable* table, serial::ComDriver& c
     : codec(state, com),
       exchange(state, codec, host, table),
       search(state, codec, exchange, host, com, selection),
+      timer(state, codec, host, com),
       host_(host),
       selection_(selection) {
     codec.SetHandlers(&exchange);

@@ -1,6 +1,6 @@
 // The configurator's side of the adapter link, as its main window holds it: the link state
-// and the three parts that share it (the frame codec, the speed search, the parameter exchange).
-// The window forwards its timer ticks, link messages and commands here.
+// and the four parts that share it (the frame codec, the parameter exchange, the speed search,
+// the link timer). The window forwards its timer ticks, link messages and commands here.
 #pragma once
 
 #include <cstdint>
@@ -9,6 +9,7 @@
 #include "adapter/FrameCodec.h"
 #include "adapter/LinkHost.h"
 #include "adapter/LinkState.h"
+#include "adapter/LinkTimer.h"
 #include "adapter/ParamExchange.h"
 #include "adapter/ParamTable.h"
 #include "portselect/Selection.h"
@@ -26,7 +27,7 @@ class AdapterLink {
     // chosen, both buttons disabled.
     void ResetForStart();
 
-    void OnLinkTimer() { search.OnLinkTimer(); }
+    void OnLinkTimer() { timer.OnLinkTimer(); }
     bool HandleLinkMessage(uint32_t message) { return search.HandleLinkMessage(message); }
     void StartAdapterSearch() { search.StartAdapterSearch(); }
     void StartParameterRead() { exchange.StartParameterRead(); }
@@ -35,6 +36,7 @@ class AdapterLink {
     FrameCodec codec;
     ParamExchange exchange;
     AdapterSearch search;
+    LinkTimer timer;
 
   private:
     LinkHost& host_;

@@ -33,32 +33,6 @@ constexpr int32_t kFallbackSpeedIndex = 4;  // 4800 bit/s
 constexpr int32_t kFirstStepTicks = 100;
 constexpr uint16_t kFormat8N1 = 0;
 
-// The message posted when the countdown of a state runs out; 0 for none.
-uint32_t ExpiryMessage(int8_t state) {
-    switch (state) {
-        case Search1200:
-            return CM_SEARCH_2400;
-        case Search2400:
-            return CM_SEARCH_4800;
-        case Search4800:
-            return CM_SEARCH_9600;
-        case Search9600:
-            return CM_SEARCH_19200;
-        case Search19200:
-            return CM_SEARCH_38400;
-        case Search38400:
-            return CM_SEARCH_57600;
-        case Search57600:
-            return CM_SEARCH_115200;
-        case Search115200:
-            return CM_SEARCH_FAILED;
-        case AwaitAnswer:
-            return CM_NO_ANSWER;
-        default:
-            return 0;
-    }
-}
-
 }  // namespace
 
 // The settings file may name any position; only one inside the table is looked up, anything
@@ -78,6 +52,7 @@ serial::ComResult AdapterSearch::OpenPortAt(int speed) {
     } else if (result == serial::COM_NOT_OPENED) {
         host_.SetStatusText(1, "Нет подключения к COM-порту");
     }
+    if (result != serial::COM_OK) host_.PortOpenFailed(result);
     return result;
 }
 
@@ -88,40 +63,6 @@ void AdapterSearch::StartAdapterSearch() {
     host_.SetStatusText(1, "Поиск на скорости 1200");
     s_.TimeoutState = Search1200;
     s_.TimeoutTicks = kFirstStepTicks;
-}
-
-void AdapterSearch::OnLinkTimer() {
-    // A frame kept back while the previous write was going out leaves before anything else.
-    codec_.FlushDueFrames();
-
-    const int8_t state = s_.TimeoutState;
-    const uint32_t expiry = ExpiryMessage(state);
-    if (expiry != 0 || state == DoneNotice) {
-        if (s_.TimeoutTicks > 0) --s_.TimeoutTicks;
-        // A countdown that is already out (or was never set) ends at this tick rather than
-        // leaving the state stuck.
-        if (s_.TimeoutTicks <= 0) {
-            s_.TimeoutTicks = 0;
-            s_.TimeoutState = Idle;
-            if (state == DoneNotice) {
-                host_.SetStatusText(0, " ");
-            } else {
-                host_.PostLinkMessage(expiry);
-            }
-        }
-    } else {
-        s_.TimeoutState = Idle;
-    }
-
-    if (s_.RxPending == 0) {
-        int count = 0;
-        com_.ComDriverCall(serial::COM_READ, &count, s_.RxChunk);
-        s_.RxCount = count > 0 ? count : 0;
-        if (s_.RxCount != 0) {
-            s_.RxPending = 1;
-            host_.PostLinkMessage(CM_RECEIVED);
-        }
-    }
 }
 
 bool AdapterSearch::HandleLinkMessage(uint32_t message) {

@@ -1,4 +1,5 @@
-// The speed search for the adapter, the link timer and the link messages of the main window.
+// The speed search for the adapter and the link messages of the main window. The link timer,
+// which counts the search's steps down, is LinkTimer.
 #pragma once
 
 #include <cstdint>
@@ -18,11 +19,10 @@ class AdapterSearch {
                   serial::ComDriver& com, portselect::Selection& selection)
         : s_(state), codec_(codec), exchange_(exchange), host_(host), com_(com), selection_(selection) {}
 
-    // Reopens the selected port at `speed`; returns COM_OPEN's result.
+    // Reopens the selected port at `speed`; returns COM_OPEN's result. A failed open is shown
+    // in the status bar and reported to the host's PortOpenFailed.
     serial::ComResult OpenPortAt(int speed);
     void StartAdapterSearch();
-    // The 20 ms tick: counts down the link state and reads what has arrived.
-    void OnLinkTimer();
     // The link part of the main window's pre-translation: true for each link message.
     bool HandleLinkMessage(uint32_t message);
 

@@ -175,8 +175,19 @@ std::string TraceLine(int64_t micros, const std::string& port, char direction, c
     std::string line = time;
     if (!port.empty()) {
         line += ' ';
-        // The label is one word: blanks and control bytes in a device name would shift the columns.
-        for (char c : port) line += static_cast<unsigned char>(c) <= 0x20 || c == 0x7F ? '_' : c;
+        // The label is one word of plain ASCII: blanks and control bytes in a device name would
+        // shift the columns, and bytes above 0x7F (a name in UTF-8, or in no encoding at all) are
+        // written as \xHH.
+        for (char c : port) {
+            const unsigned char u = static_cast<unsigned char>(c);
+            if (u >= 0x80) {
+                char hex[8];
+                std::snprintf(hex, sizeof hex, "\\x%02X", static_cast<unsigned>(u));
+                line += hex;
+            } else {
+                line += u <= 0x20 || u == 0x7F ? '_' : c;
+            }
+        }
     }
     line += ' ';
     line += direction;
@@ -192,13 +203,14 @@ int64_t LineTraceWriter::ElapsedMicros() const {
     return MonotonicMicros() - startMicros_;
 }
 
-void LineTraceWriter::Write(const std::string& lines) {
-    if (lines.empty() || out_ == nullptr) return;
+bool LineTraceWriter::Write(const std::string& lines) {
+    if (lines.empty() || out_ == nullptr) return true;
     fw::Lock lock(mutex_);
     const bool written = std::fwrite(lines.data(), 1, lines.size(), out_) == lines.size();
     // Flushed at once: a trace is read when something went wrong, often after a crash or a kill.
     const bool flushed = std::fflush(out_) == 0;
     if (!written || !flushed) good_ = false;
+    return true;
 }
 
 bool LineTraceWriter::Good() {

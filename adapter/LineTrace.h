@@ -63,13 +63,15 @@ class LineTraceWriter {
   public:
     // `out` stays the caller's (stderr, or a file the caller closes after the last Write).
     explicit LineTraceWriter(std::FILE* out);
+    virtual ~LineTraceWriter() = default;
     LineTraceWriter(const LineTraceWriter&) = delete;
     LineTraceWriter& operator=(const LineTraceWriter&) = delete;
 
     // Microseconds of the monotonic clock since this writer was made: the time of every line.
     int64_t ElapsedMicros() const;
-    // Whole lines, as TraceLine makes them.
-    void Write(const std::string& lines);
+    // Whole lines, as TraceLine makes them, written and flushed before it returns. A writer that
+    // queues them may refuse lines it has no room for: false, and nothing of them is written.
+    virtual bool Write(const std::string& lines);
     // False once a write to the file has failed (a full disk, say).
     bool Good();
 

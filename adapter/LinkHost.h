@@ -1,8 +1,11 @@
 // What the configurator's adapter link needs of its window: status-bar texts, its read and port
-// buttons, posting a message to itself, and the OEM-to-ANSI conversion of adapter texts.
+// buttons, posting a message to itself, the OEM-to-ANSI conversion of adapter texts, and word of
+// a port that did not open.
 #pragma once
 
 #include <cstdint>
+
+#include "serial/ComDriver.h"
 
 namespace adapter {
 
@@ -18,6 +21,9 @@ class LinkHost {
     // Converts an adapter text from the OEM code page to the ANSI one, in place.
     // The program uses the platform's OemToCharA; the default is the core's 866 -> 1251 table.
     virtual void ConvertOemText(char* text);
+    // A reopen of the selected port failed with `result` (after its status text is shown). The
+    // window has nothing to add to the text; a host without a status bar learns it here.
+    virtual void PortOpenFailed(serial::ComResult /*result*/) {}
 };
 
 // Portable 866 -> 1251 conversion of one zero-terminated text, in place.

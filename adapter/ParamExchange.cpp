@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "adapter/LinkTimer.h"
 #include "adapter/Requests.h"
 
 namespace adapter {
@@ -9,8 +10,6 @@ namespace adapter {
 namespace {
 
 constexpr int kFinalStep = READ_STEP_COUNT;
-constexpr int kAnswerTicks = 100;  // 2 s
-constexpr int kNoticeTicks = 150;  // 3 s
 
 // Room for a text field: a field can never be longer than the frame buffer.
 constexpr int kFieldRoom = FRAME_BUFFER_SIZE + 1;
@@ -99,7 +98,7 @@ void ParamExchange::StartParameterRead() {
 void ParamExchange::RequestParameter(int step) {
     if (step == kFinalStep) {
         host_.SetStatusText(0, "Получение данных закончено ");
-        s_.TimeoutTicks = kNoticeTicks;
+        s_.TimeoutTicks = DONE_NOTICE_TICKS;
         s_.ParamIndex = -1;
         s_.TimeoutState = DoneNotice;
         return;
@@ -107,7 +106,7 @@ void ParamExchange::RequestParameter(int step) {
     uint8_t request[32];
     BuildReadRequest(step, request, static_cast<int>(sizeof request));
     codec_.SendDleFrame(request);
-    s_.TimeoutTicks = kAnswerTicks;
+    s_.TimeoutTicks = ANSWER_TIMEOUT_TICKS;
     s_.TimeoutState = AwaitAnswer;
 }
 

@@ -25,6 +25,8 @@ namespace cli {
 
 namespace {
 
+constexpr uint32_t kProgressEveryMs = 50;
+
 // What a command needs that is checked before any port is touched: nothing goes down a line
 // while a row, a value, a file or an output can still turn out unusable.
 struct Prepared {
@@ -85,14 +87,17 @@ int Connect(LinkJob& job, const Arguments& a, const PortRun& p) {
 }
 
 // After Read: the exit it gave, said to the user.
-int ReadOutcome(Exit read, const PortRun& p) {
+int ReadOutcome(Exit read, const PortRun& p, const LinkJob& job) {
     switch (read) {
         case EXIT_OK:
             return EXIT_OK;
         case EXIT_PORT:
             return Fail(p, EXIT_PORT, LineFailed(p));
         case EXIT_NO_ANSWER:
-            return Fail(p, EXIT_NO_ANSWER, "some requests got no answer (rows marked no)");
+            return Fail(p, EXIT_NO_ANSWER,
+                        std::to_string(job.UnansweredRows()) + " of " +
+                            std::to_string(configurator::PARAM_ROW_COUNT) +
+                            " rows got no answer from the adapter (marked no)");
         default:
             return StoppedCode();
     }
@@ -101,12 +106,13 @@ int ReadOutcome(Exit read, const PortRun& p) {
 Configuration ConfigurationOf(const LinkJob& job, const PortRun& p) {
     Configuration config;
     config.tool = ToolText();
-    config.port = p.name;
+    // A name that is no UTF-8 would make a file that no JSON reader takes, ours included.
+    config.port = Printable(p.name);
     config.speed = job.Speed();
     config.time = UtcTimeText(static_cast<int64_t>(std::time(nullptr)));
     for (int row = 0; row < configurator::PARAM_ROW_COUNT; ++row) {
         const RowResult r = job.Row(row);
-        config.rows.push_back(TableRow(row, r.value, r.unit, r.answered));
+        config.rows.push_back(TableRow(row, r.value, r.unit, r.answered, &r.bytes));
     }
     return config;
 }
@@ -117,6 +123,14 @@ std::string RowName(const std::string& param, const std::string& index) {
 
 std::string Quoted(const std::string& utf8) {
     return "\"" + Printable(utf8) + "\"";
+}
+
+// Two values as a person reads them; where the texts look alike but the bytes differ, the
+// bytes follow in hex so that the difference can be seen.
+std::string FileAndAdapter(const Difference& d) {
+    const bool alike = d.fileValue == d.adapterValue;
+    return "file " + Quoted(d.fileValue) + (alike ? " [" + HexOfBytes(d.fileBytes) + "]" : "") +
+           "  adapter " + Quoted(d.adapterValue) + (alike ? " [" + HexOfBytes(d.adapterBytes) + "]" : "");
 }
 
 // ---- the commands, each for one port
@@ -139,7 +153,7 @@ int RunFind(const Arguments&, Prepared&, PortRun& p, LinkJob& job) {
 int RunRead(const Arguments& a, Prepared& prep, PortRun& p, LinkJob& job) {
     if (const int connected = Connect(job, a, p)) return connected;
     const Exit read = job.Read();
-    if (read != EXIT_OK && read != EXIT_NO_ANSWER) return ReadOutcome(read, p);
+    if (read != EXIT_OK && read != EXIT_NO_ANSWER) return ReadOutcome(read, p, job);
     const Configuration config = ConfigurationOf(job, p);
     const std::string text = prep.format == "json"  ? ConfigJson(config)
                              : prep.format == "csv" ? ConfigCsv(config)
@@ -150,21 +164,23 @@ int RunRead(const Arguments& a, Prepared& prep, PortRun& p, LinkJob& job) {
     } else if (!DataOutput::Put(text, p.prefix)) {
         return EXIT_FAILED;
     }
-    return ReadOutcome(read, p);
+    return ReadOutcome(read, p, job);
 }
 
 int RunWrite(const Arguments& a, Prepared& prep, PortRun& p, LinkJob& job) {
     if (const int connected = Connect(job, a, p)) return connected;
-    std::string refusal;
-    switch (job.Write(prep.row, prep.value, &refusal)) {
+    const WriteResult result = job.Write(prep.row, prep.value);
+    switch (result.exit) {
         case EXIT_OK:
             return EXIT_OK;
         case EXIT_USAGE:
             return Fail(p, EXIT_USAGE, "the value cannot be sent");
         case EXIT_REFUSED:
-            return Fail(p, EXIT_REFUSED, "refused: " + Utf8FromAnsi(refusal));
+            return Fail(p, EXIT_REFUSED, "refused: " + Utf8FromAnsi(result.refusal));
         case EXIT_NO_ANSWER:
-            return Fail(p, EXIT_NO_ANSWER, "no reply to the write within 2 s");
+            return Fail(p, EXIT_NO_ANSWER,
+                        result.sent ? "no reply to the write within 2 s"
+                                    : "the write could not be sent: the line still holds earlier requests");
         case EXIT_PORT:
             return Fail(p, EXIT_PORT, LineFailed(p));
         default:
@@ -174,13 +190,13 @@ int RunWrite(const Arguments& a, Prepared& prep, PortRun& p, LinkJob& job) {
 
 int RunDiff(const Arguments& a, Prepared& prep, PortRun& p, LinkJob& job) {
     if (const int connected = Connect(job, a, p)) return connected;
-    if (const int read = ReadOutcome(job.Read(), p)) return read;
+    if (const int read = ReadOutcome(job.Read(), p, job)) return read;
     const auto differences =
         Differences(prep.file, ConfigurationOf(job, p), prep.rowsGiven ? &prep.rowsWanted : nullptr);
     std::string text;
     for (const Difference& d : differences) {
-        text += "row " + std::to_string(d.row) + "  " + RowName(d.param, d.index) + "  file " +
-                Quoted(d.fileValue) + "  adapter " + Quoted(d.adapterValue) + "\n";
+        text += "row " + std::to_string(d.row) + "  " + RowName(d.param, d.index) + "  " + FileAndAdapter(d) +
+                "\n";
     }
     if (!DataOutput::Put(text, p.prefix)) return EXIT_FAILED;
     return differences.empty() ? EXIT_OK : EXIT_FAILED;
@@ -189,7 +205,7 @@ int RunDiff(const Arguments& a, Prepared& prep, PortRun& p, LinkJob& job) {
 int RunApply(const Arguments& a, Prepared& prep, PortRun& p, LinkJob& job) {
     if (const int connected = Connect(job, a, p)) return connected;
     // Without a whole read, which rows differ is not known: nothing is written.
-    if (const int read = ReadOutcome(job.Read(), p)) return read;
+    if (const int read = ReadOutcome(job.Read(), p, job)) return read;
     const std::vector<bool>* wanted = prep.rowsGiven ? &prep.rowsWanted : nullptr;
     const auto plan = Differences(prep.file, ConfigurationOf(job, p), wanted);
     int written = 0, refused = 0, unanswered = 0;
@@ -202,22 +218,24 @@ int RunApply(const Arguments& a, Prepared& prep, PortRun& p, LinkJob& job) {
             DataOutput::Put(line + "planned\n", p.prefix);
             continue;
         }
-        std::string ansi, error, refusal;
-        UsableValue(d.fileValue, &ansi, &error, d.row);  // checked before the port was opened
-        const Exit result = job.Write(d.row, ansi, &refusal);
-        if (result == EXIT_OK) {
+        // The bytes were checked before the port was opened: the adapter's own for a clone, the
+        // typed text in Windows-1251 otherwise.
+        const WriteResult result = job.Write(d.row, d.fileBytes);
+        if (result.exit == EXIT_OK) {
             ++written;
             accepted.push_back(&d);
             line += "written";
-        } else if (result == EXIT_REFUSED) {
+        } else if (result.exit == EXIT_REFUSED) {
             ++refused;
             code = std::max(code, static_cast<int>(EXIT_REFUSED));
-            line += "refused: " + Printable(Utf8FromAnsi(refusal));
-        } else if (result == EXIT_NO_ANSWER) {
+            line += "refused: " + Printable(Utf8FromAnsi(result.refusal));
+        } else if (result.exit == EXIT_NO_ANSWER || result.exit == EXIT_USAGE) {
+            // A row that could not go out is as unknown as one whose reply never came: the rest
+            // are still tried.
             ++unanswered;
             code = std::max(code, static_cast<int>(EXIT_NO_ANSWER));
-            line += "unanswered";
-        } else if (result == EXIT_PORT) {
+            line += result.sent ? "unanswered" : "unanswered (not sent)";
+        } else if (result.exit == EXIT_PORT) {
             DataOutput::Put(line + "line failed\n", p.prefix);
             return Fail(p, EXIT_PORT, LineFailed(p));
         } else {
@@ -231,21 +249,39 @@ int RunApply(const Arguments& a, Prepared& prep, PortRun& p, LinkJob& job) {
         return ok ? EXIT_OK : EXIT_FAILED;
     }
     std::string readBack = "nothing to read back";
-    if (!plan.empty()) {
-        if (const int read = ReadOutcome(job.Read(), p)) return std::max(code, read);
-        const Configuration after = ConfigurationOf(job, p);
-        int disagree = 0;
+    if (!accepted.empty()) {
+        // Only what the adapter answers now counts: the table still holds what the writes put
+        // in it, which says nothing of what the adapter kept.
+        const Exit read = job.Read();
+        if (read == EXIT_PORT) return std::max(code, Fail(p, EXIT_PORT, LineFailed(p)));
+        if (read >= EXIT_INTERRUPTED) return StoppedCode();
+        int disagree = 0, unknown = 0;
         for (const Difference* d : accepted) {
-            const std::string& now = after.rows[static_cast<size_t>(d->row)].value;
-            if (now == d->fileValue) continue;
+            const RowResult now = job.Row(d->row);
+            if (!now.answered) {
+                ++unknown;
+                DataOutput::Put("row " + std::to_string(d->row) + "  " + RowName(d->param, d->index) +
+                                    "  read back: no answer\n",
+                                p.prefix);
+                continue;
+            }
+            if (now.bytes == d->fileBytes) continue;
             ++disagree;
+            const std::string shown = ShownText(now.bytes);
             DataOutput::Put("row " + std::to_string(d->row) + "  " + RowName(d->param, d->index) +
-                                "  read back " + Quoted(now) + ", written " + Quoted(d->fileValue) + "\n",
+                                "  read back " + Quoted(shown) + ", written " + Quoted(d->fileValue) +
+                                (shown == d->fileValue
+                                     ? " [" + HexOfBytes(now.bytes) + " / " + HexOfBytes(d->fileBytes) + "]"
+                                     : std::string()) +
+                                "\n",
                             p.prefix);
         }
         if (disagree != 0) code = std::max(code, static_cast<int>(EXIT_READ_BACK));
-        readBack =
-            disagree == 0 ? "read-back agrees" : "read-back differs in " + std::to_string(disagree) + " rows";
+        if (unknown != 0) code = std::max(code, static_cast<int>(EXIT_NO_ANSWER));
+        readBack = disagree == 0 && unknown == 0 ? "read-back agrees"
+                   : disagree != 0 ? "read-back differs in " + std::to_string(disagree) + " rows"
+                                   : "read-back got no answer for " + std::to_string(unknown) + " rows";
+        if (disagree != 0 && unknown != 0) readBack += ", no answer for " + std::to_string(unknown);
     }
     const std::string text = "apply: " + std::to_string(plan.size()) + " rows differ; " +
                              std::to_string(written) + " written, " + std::to_string(refused) + " refused, " +
@@ -268,13 +304,17 @@ int RunLoad(const Arguments& a, Prepared& prep, PortRun& p, serial::ComDriver& c
     if (result.exit == EXIT_USAGE) return Fail(p, EXIT_USAGE, Utf8FromAnsi(error) + " " + a.rest[0]);
     progress.Update(p.index, result.exit == EXIT_OK ? result.sent : job.Position(), result.total,
                     result.restarts, true);
-    if (result.exit >= EXIT_INTERRUPTED) return StoppedCode();
+    const bool stopped = result.exit >= EXIT_INTERRUPTED;
     char summary[160];
     std::snprintf(summary, sizeof summary, "%s, %d/%d bytes, %d restarts, %.1f s",
-                  result.exit == EXIT_OK ? "done" : "failed", static_cast<int>(result.sent),
-                  static_cast<int>(result.total), result.restarts,
+                  stopped                  ? "stopped"
+                  : result.exit == EXIT_OK ? "done"
+                                           : "failed",
+                  static_cast<int>(result.sent), static_cast<int>(result.total), result.restarts,
                   static_cast<double>(result.milliseconds) / 1000.0);
+    // With several ports each says how far it came, also when Ctrl-C stopped them all.
     if (!p.prefix.empty()) Say(p.prefix + summary);
+    if (stopped) return StoppedCode();
     if (result.exit != EXIT_OK) return Fail(p, result.exit, result.reason);
     return EXIT_OK;
 }
@@ -343,8 +383,7 @@ int PrepareRead(const Arguments& a, const std::vector<std::string>& ports, Prepa
     for (const std::string& port : ports) {
         std::string path = a.output;
         if (pattern) {
-            for (size_t at; (at = path.find("{port}")) != std::string::npos;)
-                path.replace(at, 6, PortFileName(port));
+            path = ExpandPortPattern(a.output, port);
         } else if (folder) {
             path += "/" + PortFileName(port) + (prep->format == "table" ? ".txt" : "." + prep->format);
         }
@@ -354,9 +393,11 @@ int PrepareRead(const Arguments& a, const std::vector<std::string>& ports, Prepa
     for (const std::string& path : paths) {
         auto file = std::make_unique<OutputFile>();
         std::string error;
-        if (!file->Prepare(path, &error)) {
+        const int prepared = file->Prepare(path, ports, &error);
+        if (prepared >= EXIT_INTERRUPTED) return prepared;
+        if (prepared != EXIT_OK) {
             Say(error);
-            return EXIT_FAILED;
+            return prepared;
         }
         prep->outputs.push_back(std::move(file));
     }
@@ -378,7 +419,7 @@ int PrepareConfiguration(const Arguments& a, Prepared* prep, bool forWriting) {
     std::string bytes, error;
     if (!ReadWholeFile(a.rest[0], &bytes, &error)) return Usage(error);
     if (!ParseConfiguration(bytes, &prep->file, &error)) return Usage(a.rest[0] + ": " + Printable(error));
-    if (!a.rows.empty()) {
+    if (a.rowsGiven) {
         if (!ParseRowList(a.rows, &prep->rowsWanted, &error)) return Usage(error);
         prep->rowsGiven = true;
     }
@@ -433,9 +474,9 @@ int RunCommand(const Arguments& a) {
     if (!link && c != "load") return Usage("unknown command " + c + " (see krt42 --help)");
 
     std::vector<std::string> ports = a.ports;
-    if (!a.portsFrom.empty()) {
+    for (const std::string& list : a.portsFrom) {
         std::string bytes, error;
-        if (!ReadWholeFile(a.portsFrom, &bytes, &error)) return Usage(error);
+        if (!ReadWholeFile(list, &bytes, &error)) return Usage(error);
         for (const std::string& port : PortsOfList(bytes)) ports.push_back(port);
     }
     if (ports.empty()) return Usage("--port is missing");
@@ -443,8 +484,18 @@ int RunCommand(const Arguments& a) {
     for (const std::string& port : ports) {
         if (!seen.insert(port).second) return Usage(port + " is given twice");
     }
-    if (!a.rows.empty() && c != "diff" && c != "apply") return Usage("--rows goes with diff and apply");
+    if (a.rowsGiven && c != "diff" && c != "apply") return Usage("--rows goes with diff and apply");
     if (a.dryRun && c != "apply") return Usage("--dry-run goes with apply");
+
+    // Standard output or error that leads to one of the ports would put text on the line.
+    for (const std::string& port : ports) {
+        const std::string device = PortDevice(port);
+        if (StandardStreamIs(2, device)) {
+            SilenceStandardError();
+            return EXIT_USAGE;
+        }
+        if (StandardStreamIs(1, device)) return Usage("standard output is the port " + port);
+    }
 
     // Data that would go nowhere is a failure to tell before anything is sent, not after.
     const bool toStdout =
@@ -474,14 +525,29 @@ int RunCommand(const Arguments& a) {
 
     // The trace opens before any port: a trace that cannot be written stops nothing later.
     std::FILE* traceFile = nullptr;
-    std::unique_ptr<adapter::LineTraceWriter> trace;
+    std::unique_ptr<QueuedTraceWriter> trace;
     if (!a.trace.empty()) {
-        traceFile = a.trace == "-" ? stderr : OpenForWriting(a.trace);
-        if (traceFile == nullptr) {
-            Say("cannot write " + a.trace + ": " + LastErrorText());
+        if (a.trace == "-") {
+            traceFile = stderr;
+        } else {
+            TargetKind kind = TargetKind::Absent;
+            std::string resolved;
+            const std::string forbidden = ForbiddenTarget(a.trace, ports, &kind, &resolved);
+            if (!forbidden.empty()) return Usage("will not trace to " + forbidden);
+            traceFile = kind == TargetKind::Fifo || kind == TargetKind::Device ? OpenInPlace(resolved)
+                                                                               : OpenForWriting(resolved);
+            if (traceFile == nullptr) {
+                // A FIFO without a reader waits in its open; Ctrl-C there is a stop like any other.
+                if (Interrupted()) return StoppedCode();
+                Say("cannot write " + a.trace + ": " + LastErrorText());
+                return EXIT_FAILED;
+            }
+        }
+        trace = std::make_unique<QueuedTraceWriter>(traceFile);
+        if (!trace->Start()) {
+            Say("no thread for the trace");
             return EXIT_FAILED;
         }
-        trace = std::make_unique<adapter::LineTraceWriter>(traceFile);
         for (PortRun& p : runs) p.traced = std::make_unique<TracingSerialApi>(*p.api, *trace, p.name, link);
     }
 
@@ -509,30 +575,39 @@ int RunCommand(const Arguments& a) {
             p.traced->Flush();
         }
     };
-    if (runs.size() == 1) {
-        runOne(runs[0]);
-    } else {
-        std::vector<std::unique_ptr<PortThread>> threads;
-        for (PortRun& p : runs) {
-            auto thread = std::make_unique<PortThread>();
-            thread->m_bAutoDelete = false;
-            thread->body = [&runOne, &p] { runOne(p); };
-            if (!thread->CreateThread(fw::kPriorityNormal)) {
-                p.exit = Fail(p, EXIT_FAILED, "no thread for the port");
-                continue;
-            }
-            threads.push_back(std::move(thread));
+    // Every port's job runs on a thread of its own; this one shows the loads' progress, so that
+    // an output that blocks holds up no tick.
+    std::vector<std::unique_ptr<PortThread>> threads;
+    for (PortRun& p : runs) {
+        auto thread = std::make_unique<PortThread>();
+        thread->m_bAutoDelete = false;
+        thread->body = [&runOne, &p] { runOne(p); };
+        if (!thread->CreateThread(fw::kPriorityNormal)) {
+            p.exit = Fail(p, EXIT_FAILED, "no thread for the port");
+            continue;
         }
-        for (auto& thread : threads) thread->WaitForEnd(fw::kInfinite);
+        threads.push_back(std::move(thread));
+    }
+    for (auto& thread : threads) {
+        while (!thread->WaitForEnd(kProgressEveryMs)) progress.Show();
     }
     // The worst of the ports' codes is the command's; a port that failed never stopped another.
     int code = EXIT_OK;
     for (const PortRun& p : runs) code = std::max(code, p.exit);
     if (trace) {
-        const bool written = trace->Good() && std::fflush(traceFile) == 0 && !std::ferror(traceFile);
-        if (traceFile != stderr && std::fclose(traceFile) != 0)
+        // Waits for the trace's reader to take what is queued; after Ctrl-C it waits no more.
+        const bool whole = trace->Close();
+        const bool written = whole && trace->Good() && std::fflush(traceFile) == 0 && !std::ferror(traceFile);
+        if (whole && traceFile != stderr && std::fclose(traceFile) != 0)
             code = std::max(code, static_cast<int>(EXIT_FAILED));
-        if (!written) {
+        std::size_t dropped = 0;
+        for (const PortRun& p : runs) dropped += p.traced ? p.traced->DroppedLines() : 0;
+        if (dropped != 0) {
+            // All of the line was asked for; a trace with holes is a failure to say.
+            Say("the trace " + a.trace + " is incomplete: " + std::to_string(dropped) +
+                " lines were dropped while its reader did not keep up");
+            code = std::max(code, static_cast<int>(EXIT_FAILED));
+        } else if (!written && whole) {
             Say("cannot write the trace " + a.trace);
             code = std::max(code, static_cast<int>(EXIT_FAILED));
         }

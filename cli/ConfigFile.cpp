@@ -3,21 +3,28 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 #include <utility>
 
+#include "adapter/LinkHost.h"
 #include "adapter/LinkState.h"
 #include "adapter/ParamTable.h"
 #include "adapter/Requests.h"
 #include "cli/Text.h"
 #include "configurator/ParameterTable.h"
 
+#include <nlohmann/json.hpp>
+
 namespace cli {
 
 namespace {
 
+// Format 1's header; format 2 adds the adapter's bytes of each value as an eighth column.
 const char kCsvHeader[] = "row,param,index,value,unit,name,answered";
+const char kCsvHeader2[] = "row,param,index,value,unit,name,answered,bytes";
 const char* const kRowFields[] = {"row", "param", "index", "value", "unit", "name", "answered"};
 constexpr int kRowFieldCount = 7;
+constexpr int kMaxCsvFields = 8;
 // Deep enough for any file we write (three levels) with room for hand-made ones; shallow enough
 // that a hostile file cannot exhaust the stack.
 constexpr int kMaxDepth = 32;
@@ -61,6 +68,7 @@ void RowNames(int row, std::string* param, std::string* index) {
 
 // ---- JSON ----
 
+// A value of the document with the line it stands on, for refusals that say where.
 struct Json {
     enum Kind { Null, Bool, Number, String, Array, Object } kind = Null;
     int line = 1;
@@ -77,251 +85,169 @@ struct Json {
     }
 };
 
-class JsonReader {
+// Walks the text for the JSON parser and keeps count of what it has taken: every event of the
+// parser comes right after the token it stands for, so the count gives that token's line.
+class CountingIterator {
   public:
-    explicit JsonReader(const std::string& text) : s_(text) {}
+    using iterator_category = std::input_iterator_tag;
+    using value_type = char;
+    using difference_type = std::ptrdiff_t;
+    using pointer = const char*;
+    using reference = const char&;
 
-    bool Document(Json* out, std::string* error) {
-        SkipBlanks();
-        if (!Value(out, 0)) {
-            *error = error_;
-            return false;
+    CountingIterator(const char* at, size_t* taken) : at_(at), taken_(taken) {}
+    reference operator*() const { return *at_; }
+    CountingIterator& operator++() {
+        ++at_;
+        ++*taken_;
+        return *this;
+    }
+    bool operator==(const CountingIterator& other) const { return at_ == other.at_; }
+    bool operator!=(const CountingIterator& other) const { return at_ != other.at_; }
+
+  private:
+    const char* at_;
+    size_t* taken_;
+};
+
+// Builds the tree of Json values from the parser's events, with the rules of a configuration on
+// top of JSON's: no key twice in an object, a bounded depth and a bounded number of values.
+class TreeBuilder : public nlohmann::json_sax<nlohmann::json> {
+  public:
+    TreeBuilder(const std::string& text, const size_t* taken) : text_(text), taken_(taken) {}
+
+    Json root;
+    std::string error;
+
+    bool null() override { return Scalar(Json::Null); }
+    bool boolean(bool value) override {
+        Json* v = Place(Json::Bool);
+        if (v != nullptr) v->flag = value;
+        return v != nullptr;
+    }
+    bool number_integer(number_integer_t value) override { return Number(std::to_string(value)); }
+    bool number_unsigned(number_unsigned_t value) override { return Number(std::to_string(value)); }
+    bool number_float(number_float_t, const string_t& written) override { return Number(written); }
+    bool string(string_t& value) override {
+        Json* v = Place(Json::String);
+        if (v != nullptr) v->text = value;
+        return v != nullptr;
+    }
+    bool binary(binary_t&) override { return Fail("binary data is no configuration"); }
+    bool start_object(std::size_t) override { return Open(Json::Object); }
+    bool key(string_t& name) override {
+        Json& object = *open_.back();
+        for (const auto& m : object.members) {
+            if (m.first == name) return Fail("\"" + name + "\" appears twice");
         }
-        SkipBlanks();
-        if (pos_ != s_.size()) {
-            *error = Line(line_) + "unexpected text after the end of the configuration";
-            return false;
-        }
+        object.members.emplace_back(name, Json());
+        keyed_ = true;
         return true;
+    }
+    bool end_object() override { return Close(); }
+    bool start_array(std::size_t) override { return Open(Json::Array); }
+    bool end_array() override { return Close(); }
+
+    bool parse_error(std::size_t position, const std::string&,
+                     const nlohmann::detail::exception& e) override {
+        // The library's text names the place as "... at line L, column C: what"; ours names the
+        // line alone, as every other refusal does.
+        // What the parser last read may hold anything, line ends included: it is left out.
+        std::string what = e.what();
+        const size_t colon = what.find(": ", what.find("column"));
+        if (colon != std::string::npos) what = what.substr(colon + 2);
+        const size_t dash = what.find(" - ");
+        if (what.compare(0, 20, "syntax error while p") == 0 && dash != std::string::npos)
+            what = what.substr(dash + 3);
+        const size_t lastRead = what.find("; last read: ");
+        if (lastRead != std::string::npos) {
+            const size_t expected = what.find("; expected", lastRead);
+            what = what.substr(0, lastRead) + (expected == std::string::npos ? "" : what.substr(expected));
+        }
+        error = Line(LineAt(position == 0 ? 0 : position - 1)) + what;
+        return false;
     }
 
   private:
     bool Fail(const std::string& what) {
-        error_ = Line(line_) + what;
+        if (error.empty()) error = Line(CurrentLine()) + what;
         return false;
     }
-    bool AtEnd() const { return pos_ >= s_.size(); }
-    char Peek() const { return AtEnd() ? '\0' : s_[pos_]; }
 
-    void SkipBlanks() {
-        while (!AtEnd() && (s_[pos_] == ' ' || s_[pos_] == '\t' || s_[pos_] == '\n' || s_[pos_] == '\r')) {
-            if (s_[pos_] == '\n') ++line_;
-            ++pos_;
+    // The line of the token just taken: the last character before the count that is not blank
+    // (a number is known only once the character after it has been looked at).
+    int CurrentLine() const {
+        size_t at = *taken_ == 0 ? 0 : *taken_ - 1;
+        while (at > 0 && at < text_.size() &&
+               (text_[at] == ' ' || text_[at] == '\t' || text_[at] == '\n' || text_[at] == '\r')) {
+            --at;
         }
+        return LineAt(at);
+    }
+    int LineAt(size_t at) const {
+        if (at > text_.size()) at = text_.size();
+        return 1 + static_cast<int>(
+                       std::count(text_.begin(), text_.begin() + static_cast<std::ptrdiff_t>(at), '\n'));
     }
 
-    bool Word(const char* word) {
-        const size_t n = std::char_traits<char>::length(word);
-        if (s_.compare(pos_, n, word) != 0) return Fail("unexpected text");
-        pos_ += n;
+    // Where the next value goes: the root, the end of the open array, or the member just keyed.
+    Json* Place(Json::Kind kind) {
+        if (++values_ > kMaxValues) {
+            Fail("more than " + std::to_string(kMaxValues) + " values");
+            return nullptr;
+        }
+        Json* v = &root;
+        if (!open_.empty()) {
+            Json& parent = *open_.back();
+            if (parent.kind == Json::Array) {
+                parent.items.emplace_back();
+                v = &parent.items.back();
+            } else {
+                v = &parent.members.back().second;
+                keyed_ = false;
+            }
+        }
+        v->kind = kind;
+        v->line = CurrentLine();
+        return v;
+    }
+    bool Scalar(Json::Kind kind) { return Place(kind) != nullptr; }
+    bool Number(const std::string& written) {
+        Json* v = Place(Json::Number);
+        if (v != nullptr) v->text = written;
+        return v != nullptr;
+    }
+    bool Open(Json::Kind kind) {
+        if (static_cast<int>(open_.size()) >= kMaxDepth) return Fail("nested too deeply");
+        Json* v = Place(kind);
+        if (v == nullptr) return false;
+        // The parent's lists grow no more while this one is open, so the pointer stays good.
+        open_.push_back(v);
+        return true;
+    }
+    bool Close() {
+        open_.pop_back();
         return true;
     }
 
-    bool Value(Json* out, int depth) {
-        if (depth > kMaxDepth) return Fail("nested too deeply");
-        if (++values_ > kMaxValues) return Fail("more than " + std::to_string(kMaxValues) + " values");
-        out->line = line_;
-        switch (Peek()) {
-            case '{':
-                return Object(out, depth);
-            case '[':
-                return Array(out, depth);
-            case '"':
-                out->kind = Json::String;
-                return String(&out->text);
-            case 't':
-                out->kind = Json::Bool;
-                out->flag = true;
-                return Word("true");
-            case 'f':
-                out->kind = Json::Bool;
-                return Word("false");
-            case 'n':
-                out->kind = Json::Null;
-                return Word("null");
-            default:
-                if (Peek() == '-' || (Peek() >= '0' && Peek() <= '9')) {
-                    out->kind = Json::Number;
-                    return Number(&out->text);
-                }
-                return AtEnd() ? Fail("the text ends too early") : Fail("unexpected text");
-        }
-    }
-
-    bool Object(Json* out, int depth) {
-        out->kind = Json::Object;
-        ++pos_;
-        SkipBlanks();
-        if (Peek() == '}') {
-            ++pos_;
-            return true;
-        }
-        for (;;) {
-            SkipBlanks();
-            if (Peek() != '"') return Fail("a key in quotes was expected");
-            const int keyLine = line_;
-            std::string key;
-            if (!String(&key)) return false;
-            for (const auto& m : out->members) {
-                if (m.first == key) {
-                    line_ = keyLine;
-                    return Fail("\"" + key + "\" appears twice");
-                }
-            }
-            SkipBlanks();
-            if (Peek() != ':') return Fail("':' was expected");
-            ++pos_;
-            SkipBlanks();
-            out->members.emplace_back(key, Json());
-            if (!Value(&out->members.back().second, depth + 1)) return false;
-            SkipBlanks();
-            if (Peek() == ',') {
-                ++pos_;
-                continue;
-            }
-            if (Peek() == '}') {
-                ++pos_;
-                return true;
-            }
-            return Fail("',' or '}' was expected");
-        }
-    }
-
-    bool Array(Json* out, int depth) {
-        out->kind = Json::Array;
-        ++pos_;
-        SkipBlanks();
-        if (Peek() == ']') {
-            ++pos_;
-            return true;
-        }
-        for (;;) {
-            SkipBlanks();
-            out->items.emplace_back();
-            if (!Value(&out->items.back(), depth + 1)) return false;
-            SkipBlanks();
-            if (Peek() == ',') {
-                ++pos_;
-                continue;
-            }
-            if (Peek() == ']') {
-                ++pos_;
-                return true;
-            }
-            return Fail("',' or ']' was expected");
-        }
-    }
-
-    bool Hex4(uint32_t* value) {
-        if (s_.size() - pos_ < 4) return Fail("a \\u escape needs four hex digits");
-        uint32_t v = 0;
-        for (int k = 0; k < 4; ++k) {
-            const char c = s_[pos_ + static_cast<size_t>(k)];
-            const int digit = c >= '0' && c <= '9'   ? c - '0'
-                              : c >= 'a' && c <= 'f' ? c - 'a' + 10
-                              : c >= 'A' && c <= 'F' ? c - 'A' + 10
-                                                     : -1;
-            if (digit < 0) return Fail("a \\u escape needs four hex digits");
-            v = v * 16 + static_cast<uint32_t>(digit);
-        }
-        pos_ += 4;
-        *value = v;
-        return true;
-    }
-
-    // The input is known to be UTF-8, so bytes from 0x80 up are copied as they come.
-    bool String(std::string* out) {
-        ++pos_;
-        for (;;) {
-            if (AtEnd()) return Fail("a string is not closed");
-            const char c = s_[pos_++];
-            if (c == '"') return true;
-            if (static_cast<unsigned char>(c) < 0x20) {
-                return Fail("a control character inside a string must be escaped");
-            }
-            if (c != '\\') {
-                *out += c;
-                continue;
-            }
-            if (AtEnd()) return Fail("a string is not closed");
-            const char e = s_[pos_++];
-            switch (e) {
-                case '"':
-                case '\\':
-                case '/':
-                    *out += e;
-                    break;
-                case 'b':
-                    *out += '\b';
-                    break;
-                case 'f':
-                    *out += '\f';
-                    break;
-                case 'n':
-                    *out += '\n';
-                    break;
-                case 'r':
-                    *out += '\r';
-                    break;
-                case 't':
-                    *out += '\t';
-                    break;
-                case 'u': {
-                    uint32_t cp = 0;
-                    if (!Hex4(&cp)) return false;
-                    if (cp >= 0xDC00 && cp <= 0xDFFF) return Fail("a \\u escape holds a lone low surrogate");
-                    if (cp >= 0xD800 && cp <= 0xDBFF) {
-                        uint32_t low = 0;
-                        if (s_.compare(pos_, 2, "\\u") != 0)
-                            return Fail("a high surrogate without its low half");
-                        pos_ += 2;
-                        if (!Hex4(&low)) return false;
-                        if (low < 0xDC00 || low > 0xDFFF)
-                            return Fail("a high surrogate without its low half");
-                        cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
-                    }
-                    AppendUtf8(*out, cp);
-                    break;
-                }
-                default:
-                    return Fail(std::string("unknown escape \\") + e);
-            }
-        }
-    }
-
-    // JSON's number grammar exactly; the value is interpreted where it is used.
-    bool Number(std::string* out) {
-        const size_t start = pos_;
-        auto digits = [this] {
-            const size_t from = pos_;
-            while (!AtEnd() && s_[pos_] >= '0' && s_[pos_] <= '9') ++pos_;
-            return pos_ - from;
-        };
-        if (Peek() == '-') ++pos_;
-        if (Peek() == '0') {
-            ++pos_;
-        } else if (digits() == 0) {
-            return Fail("a number was expected");
-        }
-        if (Peek() == '.') {
-            ++pos_;
-            if (digits() == 0) return Fail("digits must follow the decimal point");
-        }
-        if (Peek() == 'e' || Peek() == 'E') {
-            ++pos_;
-            if (Peek() == '+' || Peek() == '-') ++pos_;
-            if (digits() == 0) return Fail("digits must follow the exponent");
-        }
-        *out = s_.substr(start, pos_ - start);
-        return true;
-    }
-
-    const std::string& s_;
-    size_t pos_ = 0;
-    int line_ = 1;
+    const std::string& text_;
+    const size_t* taken_;
+    std::vector<Json*> open_;
+    bool keyed_ = false;
     int values_ = 0;
-    std::string error_;
 };
+
+bool ParseJson(const std::string& text, Json* root, std::string* error) {
+    size_t taken = 0;
+    TreeBuilder builder(text, &taken);
+    const CountingIterator first(text.data(), &taken), last(text.data() + text.size(), &taken);
+    if (!nlohmann::json::sax_parse(first, last, &builder)) {
+        *error = builder.error.empty() ? Line(1) + "not a JSON document" : builder.error;
+        return false;
+    }
+    *root = std::move(builder.root);
+    return true;
+}
 
 // A whole number of at most nine digits without sign, fraction or exponent; -1 otherwise.
 int SmallCount(const std::string& digits) {
@@ -410,7 +336,8 @@ bool JsonRow(const Json& item, RowCollector& rows, std::string* error) {
         return false;
     }
     for (const auto& m : item.members) {
-        if (std::find(std::begin(kRowFields), std::end(kRowFields), m.first) == std::end(kRowFields)) {
+        if (m.first != "bytes" &&
+            std::find(std::begin(kRowFields), std::end(kRowFields), m.first) == std::end(kRowFields)) {
             *error = Line(m.second.line) + "unknown field \"" + m.first + "\" in a row";
             return false;
         }
@@ -442,12 +369,19 @@ bool JsonRow(const Json& item, RowCollector& rows, std::string* error) {
         return false;
     }
     row.answered = answered.flag;
+    if (const Json* bytes = item.Member("bytes")) {
+        if (bytes->kind != Json::String || !BytesOfHex(bytes->text, &row.bytes)) {
+            *error = Line(bytes->line) + "row " + number.text + ": \"bytes\" must be hex digits, two a byte";
+            return false;
+        }
+        row.hasBytes = true;
+    }
     return rows.Add(std::move(row), number.text, number.line, error);
 }
 
 bool FromJson(const std::string& text, Configuration* out, std::string* error) {
     Json root;
-    if (!JsonReader(text).Document(&root, error)) return false;
+    if (!ParseJson(text, &root, error)) return false;
     Configuration config;
     const Json* rows = &root;
     if (root.kind == Json::Object) {
@@ -485,6 +419,7 @@ bool FromJson(const std::string& text, Configuration* out, std::string* error) {
         }
     }
     // A bare array is what `read --format json` printed before the file had a head: rows only.
+    if (root.kind == Json::Array) config.formatVersion = 1;
     if (rows->kind != Json::Array) {
         *error = Line(rows->line) + "\"rows\" must be a list of rows";
         return false;
@@ -503,6 +438,9 @@ bool FromJson(const std::string& text, Configuration* out, std::string* error) {
 class CsvReader {
   public:
     explicit CsvReader(const std::string& text) : s_(text) {}
+
+    // The most fields a record may have: the header's count once it is known.
+    void SetMaxFields(int n) { maxFields_ = n; }
 
     bool AtEnd() const { return pos_ >= s_.size(); }
     int LineNumber() const { return line_; }
@@ -527,8 +465,8 @@ class CsvReader {
     bool Record(std::vector<std::string>* fields, std::string* error) {
         fields->clear();
         for (;;) {
-            if (fields->size() == kRowFieldCount) {
-                *error = Line(line_) + "more than " + std::to_string(kRowFieldCount) + " fields";
+            if (fields->size() == static_cast<size_t>(maxFields_)) {
+                *error = Line(line_) + "more than " + std::to_string(maxFields_) + " fields";
                 return false;
             }
             fields->emplace_back();
@@ -591,6 +529,7 @@ class CsvReader {
     const std::string& s_;
     size_t pos_ = 0;
     int line_ = 1;
+    int maxFields_ = kMaxCsvFields;
 };
 
 // "# key: value" lines before the header: a spreadsheet shows them as text, this reader takes the
@@ -636,17 +575,20 @@ bool FromCsv(const std::string& text, Configuration* out, std::string* error) {
     std::vector<std::string> fields;
     const int headerLine = reader.LineNumber();
     if (!reader.Record(&fields, error)) return false;
-    if (!std::equal(fields.begin(), fields.end(), std::begin(kRowFields), std::end(kRowFields))) {
-        *error = Line(headerLine) + "the header must be " + kCsvHeader;
+    const bool withBytes = fields.size() == kRowFieldCount + 1 && fields.back() == "bytes";
+    if (!std::equal(fields.begin(), fields.end() - (withBytes ? 1 : 0), std::begin(kRowFields),
+                    std::end(kRowFields))) {
+        *error = Line(headerLine) + "the header must be " + kCsvHeader + " or " + kCsvHeader2;
         return false;
     }
+    const int count = kRowFieldCount + (withBytes ? 1 : 0);
+    reader.SetMaxFields(count);
     RowCollector collector;
     while (reader.SkipEmptyLines()) {
         const int line = reader.LineNumber();
         if (!reader.Record(&fields, error)) return false;
-        if (fields.size() != kRowFieldCount) {
-            *error =
-                Line(line) + std::to_string(fields.size()) + " fields, not " + std::to_string(kRowFieldCount);
+        if (fields.size() != static_cast<size_t>(count)) {
+            *error = Line(line) + std::to_string(fields.size()) + " fields, not " + std::to_string(count);
             return false;
         }
         if (fields[6] != "yes" && fields[6] != "no") {
@@ -654,6 +596,14 @@ bool FromCsv(const std::string& text, Configuration* out, std::string* error) {
             return false;
         }
         ConfigRow row{0, fields[1], fields[2], fields[3], fields[4], fields[5], fields[6] == "yes"};
+        // An empty bytes field is a row without them: a spreadsheet cannot tell "" from nothing.
+        if (withBytes && !fields[7].empty()) {
+            if (!BytesOfHex(fields[7], &row.bytes)) {
+                *error = Line(line) + "row " + fields[0] + ": bytes must be hex digits, two a byte";
+                return false;
+            }
+            row.hasBytes = true;
+        }
         if (!collector.Add(std::move(row), fields[0], line, error)) return false;
     }
     config.rows = collector.Take();
@@ -704,27 +654,40 @@ std::string UtcTimeText(int64_t seconds) {
     return text;
 }
 
-ConfigRow TableRow(int row, const std::string& ansiValue, const std::string& ansiUnit, bool answered) {
+ConfigRow TableRow(int row, const std::string& ansiValue, const std::string& ansiUnit, bool answered,
+                   const std::string* adapterBytes) {
     ConfigRow r{row, "", "", Utf8FromAnsi(ansiValue), Utf8FromAnsi(ansiUnit), "", answered};
     RowNames(row, &r.param, &r.index);
     r.name = Utf8FromAnsi(configurator::StartCellText(row, adapter::COL_NAME));
+    if (answered && adapterBytes != nullptr) {
+        r.bytes = *adapterBytes;
+        r.hasBytes = true;
+    }
     return r;
+}
+
+std::string JsonText(const std::string& utf8) {
+    // Texts that are no UTF-8 never reach here (a port's name is made printable first); should
+    // one, it is written with U+FFFD rather than as JSON that no reader takes.
+    return nlohmann::json(utf8).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
 std::string ConfigJson(const Configuration& config) {
     std::string out = "{\n";
     out += "  \"format\": " + std::to_string(CONFIG_FORMAT) + ",\n";
-    out += "  \"tool\": " + JsonString(config.tool) + ",\n";
-    out += "  \"port\": " + JsonString(config.port) + ",\n";
+    out += "  \"tool\": " + JsonText(config.tool) + ",\n";
+    out += "  \"port\": " + JsonText(config.port) + ",\n";
     out += "  \"speed\": " + std::to_string(config.speed) + ",\n";
-    out += "  \"time\": " + JsonString(config.time) + ",\n";
+    out += "  \"time\": " + JsonText(config.time) + ",\n";
     out += "  \"rows\": [";
+    // One row a line: a file that a person reads or a diff compares.
     for (size_t k = 0; k < config.rows.size(); ++k) {
         const ConfigRow& r = config.rows[k];
         out += k == 0 ? "\n" : ",\n";
-        out += "    {\"row\": " + std::to_string(r.row) + ", \"param\": " + JsonString(r.param) +
-               ", \"index\": " + JsonString(r.index) + ", \"value\": " + JsonString(r.value) +
-               ", \"unit\": " + JsonString(r.unit) + ", \"name\": " + JsonString(r.name) +
+        out += "    {\"row\": " + std::to_string(r.row) + ", \"param\": " + JsonText(r.param) +
+               ", \"index\": " + JsonText(r.index) + ", \"value\": " + JsonText(r.value);
+        if (r.hasBytes) out += ", \"bytes\": " + JsonText(HexOfBytes(r.bytes));
+        out += ", \"unit\": " + JsonText(r.unit) + ", \"name\": " + JsonText(r.name) +
                ", \"answered\": " + (r.answered ? "true" : "false") + "}";
     }
     out += config.rows.empty() ? "]\n" : "\n  ]\n";
@@ -732,11 +695,17 @@ std::string ConfigJson(const Configuration& config) {
 }
 
 std::string ConfigCsv(const Configuration& config) {
-    std::string out = std::string(kCsvHeader) + "\n";
+    std::string out = std::string(kCsvHeader2) + "\n";
     for (const ConfigRow& r : config.rows) {
-        const std::string cells[kRowFieldCount] = {
-            std::to_string(r.row), r.param, r.index, r.value, r.unit, r.name, r.answered ? "yes" : "no"};
-        for (int k = 0; k < kRowFieldCount; ++k) out += (k ? "," : "") + CsvField(cells[k]);
+        const std::string cells[kMaxCsvFields] = {std::to_string(r.row),
+                                                  r.param,
+                                                  r.index,
+                                                  r.value,
+                                                  r.unit,
+                                                  r.name,
+                                                  r.answered ? "yes" : "no",
+                                                  r.hasBytes ? HexOfBytes(r.bytes) : std::string()};
+        for (int k = 0; k < kMaxCsvFields; ++k) out += (k ? "," : "") + CsvField(cells[k]);
         out += "\n";
     }
     return out;
@@ -795,6 +764,42 @@ bool UsableValue(const std::string& utf8, std::string* ansi, std::string* error,
     return true;
 }
 
+bool RequestCarries(int row, const std::string& ansi) {
+    if (row < 0 || row >= configurator::PARAM_ROW_COUNT) return false;
+    return adapter::FirstUnsendableByte(ansi.data(), ansi.size()) < 0 && WriteRequestLength(row, ansi) >= 0;
+}
+
+std::string ShownText(const std::string& adapterBytes) {
+    // As the configurator shows it: the OEM text taken for ANSI, up to the first zero byte.
+    std::string text = adapterBytes.substr(0, adapterBytes.find('\0'));
+    adapter::Oem866ToAnsi1251(&text[0]);
+    return Utf8FromAnsi(text);
+}
+
+bool KeepsAdapterBytes(const ConfigRow& r) {
+    return r.hasBytes && r.value == ShownText(r.bytes);
+}
+
+bool WriteBytes(const ConfigRow& r, std::string* ansi, std::string* error) {
+    if (!KeepsAdapterBytes(r)) return UsableValue(r.value, ansi, error, r.row);
+    const int bad = adapter::FirstUnsendableByte(r.bytes.data(), r.bytes.size());
+    if (bad >= 0) {
+        char text[96];
+        std::snprintf(text, sizeof text,
+                      "byte %d (%02X) is a control byte, which a write request cannot carry", bad + 1,
+                      static_cast<unsigned>(static_cast<unsigned char>(r.bytes[static_cast<size_t>(bad)])));
+        *error = text;
+        return false;
+    }
+    if (!RequestCarries(r.row, r.bytes)) {
+        *error =
+            "the value has " + std::to_string(r.bytes.size()) + " bytes, more than a write request holds";
+        return false;
+    }
+    *ansi = r.bytes;
+    return true;
+}
+
 bool UsableRows(const Configuration& config, const std::vector<bool>* rowsWanted, std::string* error) {
     for (const ConfigRow& r : config.rows) {
         const bool wanted =
@@ -802,12 +807,22 @@ bool UsableRows(const Configuration& config, const std::vector<bool>* rowsWanted
             (r.row >= 0 && static_cast<size_t>(r.row) < rowsWanted->size() && (*rowsWanted)[r.row]);
         if (!r.answered || !wanted) continue;
         std::string ansi, why;
-        if (!UsableValue(r.value, &ansi, &why, r.row)) {
+        if (!WriteBytes(r, &ansi, &why)) {
             *error = "row " + std::to_string(r.row) + " (" + r.param + ":" + r.index + "): " + why;
             return false;
         }
     }
     return true;
+}
+
+bool SameOnAdapter(const ConfigRow& file, const ConfigRow& adapter) {
+    if (!adapter.answered) return false;
+    if (!adapter.hasBytes) return file.value == adapter.value;
+    std::string ansi, error;
+    if (WriteBytes(file, &ansi, &error) && ansi == adapter.bytes) return true;
+    // A file without the adapter's bytes (format 1) can only say what the configurator showed:
+    // the same text is the same value as far as such a file knows.
+    return !file.hasBytes && file.value == adapter.value;
 }
 
 std::vector<Difference> Differences(const Configuration& file, const Configuration& adapter,
@@ -823,9 +838,12 @@ std::vector<Difference> Differences(const Configuration& file, const Configurati
         for (const ConfigRow& a : adapter.rows) {
             if (a.row == r.row) now = &a;
         }
-        if (now != nullptr && now->answered && now->value == r.value) continue;
+        if (now != nullptr && SameOnAdapter(r, *now)) continue;
         Difference d{r.row, r.param, r.index, r.value, now != nullptr ? now->value : std::string()};
         d.adapterAnswered = now != nullptr && now->answered;
+        std::string error;
+        WriteBytes(r, &d.fileBytes, &error);
+        if (now != nullptr) d.adapterBytes = now->bytes;
         out.push_back(std::move(d));
     }
     std::sort(out.begin(), out.end(), [](const Difference& a, const Difference& b) { return a.row < b.row; });

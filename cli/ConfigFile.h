@@ -9,8 +9,9 @@
 
 namespace cli {
 
-// The layout this krt42 writes; a file of a higher number is refused, not guessed at.
-constexpr int CONFIG_FORMAT = 1;
+// The layout this krt42 writes; a file of a higher number is refused, not guessed at. Format 2
+// keeps the adapter's own bytes of each value beside the text; format 1 files are still read.
+constexpr int CONFIG_FORMAT = 2;
 // Larger inputs are refused before parsing: a full file of the longest values is far below it.
 constexpr size_t CONFIG_MAX_BYTES = 8u << 20;
 
@@ -18,6 +19,10 @@ struct ConfigRow {
     int row;
     std::string param, index, value, unit, name;
     bool answered;
+    // The value's bytes exactly as the adapter sent them, where the file keeps them: `value` is
+    // only what the configurator shows of them, and several bytes show alike.
+    std::string bytes = std::string();
+    bool hasBytes = false;
 };
 
 struct Configuration {
@@ -34,8 +39,12 @@ std::string ToolText();
 std::string UtcTimeText(int64_t seconds);
 
 // A row of the table with its fixed texts (parameter, index, name) and what a read put into it,
-// the value and unit as the table holds them (Windows-1251).
-ConfigRow TableRow(int row, const std::string& ansiValue, const std::string& ansiUnit, bool answered);
+// the value and unit as the table holds them (Windows-1251), and the adapter's own bytes of the
+// value when they are known.
+ConfigRow TableRow(int row, const std::string& ansiValue, const std::string& ansiUnit, bool answered,
+                   const std::string* adapterBytes = nullptr);
+// The adapter's bytes as the configurator shows them, in UTF-8.
+std::string ShownText(const std::string& adapterBytes);
 
 std::string ConfigJson(const Configuration& config);
 // The rows only, under the header of the table's CSV: the first line stays the header for every
@@ -50,6 +59,13 @@ bool ParseConfiguration(const std::string& bytes, Configuration* out, std::strin
 // character Windows-1251 has, no control character, and short enough for the request. `ansi`
 // receives the bytes to send.
 bool UsableValue(const std::string& utf8, std::string* ansi, std::string* error, int row = -1);
+// The bytes a write of the file's row sends: the adapter's own bytes when the file keeps them
+// and its value is still the text they show (a clone), otherwise the value as a person typed it,
+// converted as UsableValue converts it.
+bool WriteBytes(const ConfigRow& row, std::string* ansi, std::string* error);
+// Whether a write request of `row` carries these Windows-1251 bytes whole: no control byte, and
+// short enough for a frame.
+bool RequestCarries(int row, const std::string& ansi);
 // UsableValue for every answered row of the file that `rowsWanted` selects (null: all).
 bool UsableRows(const Configuration& config, const std::vector<bool>* rowsWanted, std::string* error);
 
@@ -58,10 +74,13 @@ struct Difference {
     int row;
     std::string param, index, fileValue, adapterValue;
     bool adapterAnswered = true;  // false: the read got nothing for the row, so agreement is unknown
+    std::string fileBytes = std::string();     // what a write of the row sends (1251, or the adapter's bytes)
+    std::string adapterBytes = std::string();  // what the adapter holds, as it sent it
 };
 
-// The rows that are answered in `file`, selected by `rowsWanted` (null: all) and whose value is
-// not byte for byte the adapter's, in row order. Rows unanswered in the file are never listed.
+// The rows that are answered in `file`, selected by `rowsWanted` (null: all) and whose bytes a
+// write would change on the adapter, in row order. Rows unanswered in the file are never listed.
+// A file without bytes (format 1) agrees with a row whose shown text is its value.
 std::vector<Difference> Differences(const Configuration& file, const Configuration& adapter,
                                     const std::vector<bool>* rowsWanted);
 

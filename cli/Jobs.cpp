@@ -1,7 +1,6 @@
 #include "cli/Jobs.h"
 
-#include <cstring>
-
+#include "cli/ConfigFile.h"
 #include "cli/Platform.h"
 #include "portselect/PortOpen.h"
 
@@ -9,7 +8,6 @@ namespace cli {
 
 namespace {
 
-constexpr int kWriteReplyTicks = 100;  // 2 s
 constexpr uint16_t kLoaderFormat8N1 = 8;
 
 }  // namespace
@@ -28,9 +26,26 @@ bool Ticker::Next() {
 
 // ---- the configurator's link
 
+void LinkJob::AnswerTable::NoteAdapterText(const char* text) {
+    adapterText_ = text;
+    adapterTextNoted_ = true;
+}
+
 void LinkJob::AnswerTable::SetText(int row, int column, const char* text) {
-    if (column == adapter::COL_VALUE && row >= 0 && row < RowCount()) answered[row] = true;
+    if (column == adapter::COL_VALUE && row >= 0 && row < RowCount()) {
+        const bool fromAdapter = adapterTextNoted_ && Mark(row) == adapter::MARK_BLANK;
+        answered[row] = fromAdapter;
+        bytes[row] = fromAdapter ? adapterText_ : std::string();
+    }
+    adapterTextNoted_ = false;
     ParameterTableModel::SetText(row, column, text);
+}
+
+void LinkJob::AnswerTable::ForgetAnswers() {
+    for (int row = 0; row < configurator::PARAM_ROW_COUNT; ++row) {
+        answered[row] = false;
+        bytes[row].clear();
+    }
 }
 
 LinkJob::LinkJob(serial::ComDriver& com, unsigned portNumber)
@@ -45,11 +60,13 @@ LinkJob::~LinkJob() {
     com_.Command(serial::COM_CLOSE, nullptr);
 }
 
-void LinkJob::SetStatusText(int part, const char* text) {
-    if (part != 1) return;
-    if (std::strcmp(text, "Порт занят") == 0 || std::strcmp(text, "Нет подключения к COM-порту") == 0) {
-        portTrouble_ = true;
-    }
+void LinkJob::PortOpenFailed(serial::ComResult) {
+    portTrouble_ = true;
+}
+
+void LinkJob::ConvertOemText(char* text) {
+    table_.NoteAdapterText(text);
+    adapter::LinkHost::ConvertOemText(text);
 }
 
 void LinkJob::EnableReadButton(bool enable) {
@@ -91,30 +108,55 @@ Exit LinkJob::OpenAt(int speed) {
 
 Exit LinkJob::Read() {
     noAnswers_ = 0;
-    std::memset(table_.answered, 0, sizeof table_.answered);
+    table_.ForgetAnswers();
     link_.StartParameterRead();
     while (link_.state.ParamIndex != -1) {
         if (!Tick()) return EXIT_INTERRUPTED;
         if (com_.LineFailed()) return EXIT_PORT;
     }
-    return noAnswers_ == 0 ? EXIT_OK : EXIT_NO_ANSWER;
+    // Any good frame moves the read on, whatever it answered: the rows tell what came back.
+    return noAnswers_ == 0 && UnansweredRows() == 0 ? EXIT_OK : EXIT_NO_ANSWER;
 }
 
-Exit LinkJob::Write(int row, const std::string& value, std::string* text) {
+int LinkJob::UnansweredRows() const {
+    int count = 0;
+    for (bool answered : table_.answered) count += answered ? 0 : 1;
+    return count;
+}
+
+WriteResult LinkJob::Write(int row, const std::string& value) {
+    WriteResult result;
+    if (!RequestCarries(row, value)) {
+        result.exit = EXIT_USAGE;
+        return result;
+    }
     const std::string original = table_.Text(row, adapter::COL_VALUE);
     link_.exchange.CommitEdit(row, true, value.c_str(), original.c_str());
-    // A value that cannot go out whole is marked Error before anything is sent.
-    if (table_.Mark(row) == adapter::MARK_ERROR) return EXIT_USAGE;
-    for (int tick = 0; tick < kWriteReplyTicks && table_.Mark(row) == adapter::MARK_PENDING; ++tick) {
-        if (!Tick()) return EXIT_INTERRUPTED;
-        if (com_.LineFailed()) return EXIT_PORT;
-    }
-    if (table_.Mark(row) == adapter::MARK_PENDING) return EXIT_NO_ANSWER;
+    // The value fits, so an Error mark now means the request could not be queued behind the
+    // ones the line still holds: nothing went out.
     if (table_.Mark(row) == adapter::MARK_ERROR) {
-        *text = table_.Text(row, adapter::COL_VALUE);
-        return EXIT_REFUSED;
+        result.exit = EXIT_NO_ANSWER;
+        return result;
     }
-    return EXIT_OK;
+    result.sent = true;
+    for (int tick = 0; tick < adapter::ANSWER_TIMEOUT_TICKS && table_.Mark(row) == adapter::MARK_PENDING;
+         ++tick) {
+        if (!Tick()) {
+            result.exit = EXIT_INTERRUPTED;
+            return result;
+        }
+        if (com_.LineFailed()) {
+            result.exit = EXIT_PORT;
+            return result;
+        }
+    }
+    if (table_.Mark(row) == adapter::MARK_PENDING) {
+        result.exit = EXIT_NO_ANSWER;
+    } else if (table_.Mark(row) == adapter::MARK_ERROR) {
+        result.refusal = table_.Text(row, adapter::COL_VALUE);
+        result.exit = EXIT_REFUSED;
+    }
+    return result;
 }
 
 RowResult LinkJob::Row(int row) const {
@@ -124,6 +166,7 @@ RowResult LinkJob::Row(int row) const {
     r.value = table_.Text(row, adapter::COL_VALUE);
     r.unit = table_.Text(row, adapter::COL_UNITS);
     r.name = table_.Text(row, adapter::COL_NAME);
+    r.bytes = table_.bytes[row];
     r.answered = table_.answered[row];
     return r;
 }

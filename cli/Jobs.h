@@ -46,10 +46,21 @@ class Ticker {
     int64_t next_;
 };
 
-// One row of a read, as the table holds it (Windows-1251) and whether an answer filled it.
+// One row of a read, as the table holds it (Windows-1251), whether an answer of the adapter filled
+// it, and the value's bytes exactly as the adapter sent them: the table shows them converted from
+// the adapter's OEM code page, which does not keep every byte apart.
 struct RowResult {
     std::string parameter, index, value, unit, name;
+    std::string bytes;
     bool answered;
+};
+
+// How a write of one row ended. `sent` is false when the request never went out (the line holds
+// earlier requests); `refusal` is the adapter's text (Windows-1251).
+struct WriteResult {
+    Exit exit = EXIT_OK;
+    bool sent = false;
+    std::string refusal;
 };
 
 // The configurator's link over one port.
@@ -63,12 +74,16 @@ class LinkJob : private adapter::LinkHost {
     Exit Find(int* speed);
     // Opens the port at a known speed instead of searching; EXIT_PORT when it does not open.
     Exit OpenAt(int speed);
-    // The six requests of a read. EXIT_OK when every one was answered, EXIT_NO_ANSWER else,
-    // EXIT_PORT when the line failed.
+    // The six requests of a read. EXIT_OK when the adapter answered for every row of the table,
+    // EXIT_NO_ANSWER else (a request timed out, or answers came that left rows unfilled: an array
+    // cut short, a stale or repeated frame taken for the answer), EXIT_PORT when the line failed.
     Exit Read();
-    // The write request of one row, as an accepted edit sends it, and up to 2 s for the reply.
-    // `text` receives the adapter's refusal (Windows-1251).
-    Exit Write(int row, const std::string& value, std::string* text);
+    // Rows that the last read left unanswered.
+    int UnansweredRows() const;
+    // The write request of one row, as an accepted edit sends it (`value` in Windows-1251, or the
+    // adapter's own bytes), and up to 2 s for the reply. EXIT_USAGE when the value cannot go out
+    // in a request; EXIT_NO_ANSWER also when the request could not be sent.
+    WriteResult Write(int row, const std::string& value);
 
     RowResult Row(int row) const;
     int Speed() const { return link_.state.LineSpeed; }
@@ -78,18 +93,30 @@ class LinkJob : private adapter::LinkHost {
 
   private:
     // adapter::LinkHost
-    void SetStatusText(int part, const char* text) override;
+    void SetStatusText(int, const char*) override {}
     void EnableReadButton(bool enable) override;
+    void PortOpenFailed(serial::ComResult result) override;
     void EnablePortButton(bool) override {}
     void PostLinkMessage(uint32_t message) override { posted_.push_back(message); }
+    void ConvertOemText(char* text) override;
 
     // One tick of the window's timer and the messages it posted. False on Ctrl-C.
     bool Tick();
 
+    // The table with what only an answer of the adapter puts in a value cell: the answer handlers
+    // convert the adapter's text (noted here) and then show it unmarked. A value put there by
+    // anything else, an edit or a refusal, is not the adapter's value.
     class AnswerTable : public configurator::ParameterTableModel {
       public:
+        void NoteAdapterText(const char* text);
         void SetText(int row, int column, const char* text) override;
+        void ForgetAnswers();
         bool answered[configurator::PARAM_ROW_COUNT] = {};
+        std::string bytes[configurator::PARAM_ROW_COUNT];
+
+      private:
+        std::string adapterText_;
+        bool adapterTextNoted_ = false;
     };
 
     serial::ComDriver& com_;

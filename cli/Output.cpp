@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 
 #include "cli/Jobs.h"
@@ -83,20 +84,45 @@ OutputFile::~OutputFile() {
     if (!temp_.empty()) RemoveFile(temp_);
 }
 
-bool OutputFile::Prepare(const std::string& path, std::string* error) {
+std::string ForbiddenTarget(const std::string& path, const std::vector<std::string>& ports, TargetKind* kind,
+                            std::string* resolved) {
+    *kind = TargetOf(path, resolved);
+    for (const std::string& port : ports) {
+        if (SameFile(*resolved, PortDevice(port))) return path + " is the port " + port;
+    }
+    if (*kind == TargetKind::Terminal) return path + " is a terminal, which may be a serial line";
+    if (*kind == TargetKind::Other) return path + " is neither a file nor a device that takes text";
+    return std::string();
+}
+
+int OutputFile::Prepare(const std::string& path, const std::vector<std::string>& ports, std::string* error) {
     path_ = path;
-    int64_t size = 0;
-    if (KindOf(path, &size) == FileKind::Directory) {
+    TargetKind kind = TargetKind::Absent;
+    const std::string forbidden = ForbiddenTarget(path, ports, &kind, &target_);
+    if (!forbidden.empty()) {
+        *error = "will not write " + forbidden;
+        return EXIT_USAGE;
+    }
+    if (kind == TargetKind::Directory) {
         *error = "cannot write " + path + ": it is a folder";
-        return false;
+        return EXIT_FAILED;
+    }
+    if (kind == TargetKind::Fifo || kind == TargetKind::Device) {
+        file_ = OpenInPlace(target_);
+        if (file_ == nullptr) {
+            if (Interrupted()) return EXIT_INTERRUPTED + StopSignal();
+            *error = "cannot write " + path + ": " + LastErrorText();
+            return EXIT_FAILED;
+        }
+        return EXIT_OK;
     }
     std::string why;
-    file_ = CreateTempBeside(path, &temp_, &why);
+    file_ = CreateTempBeside(target_, &temp_, &why);
     if (file_ == nullptr) {
         *error = "cannot write " + path + ": " + why;
-        return false;
+        return EXIT_FAILED;
     }
-    return true;
+    return EXIT_OK;
 }
 
 bool OutputFile::Commit(const std::string& text, std::string* error) {
@@ -111,7 +137,8 @@ bool OutputFile::Commit(const std::string& text, std::string* error) {
         *error = "cannot write " + path_ + ": " + std::strerror(writeErrno != 0 ? writeErrno : EIO);
         return false;
     }
-    if (!MoveIntoPlace(temp_, path_, &why)) {
+    if (temp_.empty()) return true;  // written in place
+    if (!MoveIntoPlace(temp_, target_, &why)) {
         *error = "cannot write " + path_ + ": " + why;
         return false;
     }
@@ -142,10 +169,9 @@ std::string TableText(const std::vector<ConfigRow>& rows) {
 }
 
 LoadProgress::LoadProgress(const std::vector<std::string>& ports)
-    : ports_(ports), states_(ports.size()), terminal_(IsTerminal(stderr)) {}
+    : ports_(ports), states_(ports.size()), shown_(ports.size()), terminal_(IsTerminal(stderr)) {}
 
-std::string LoadProgress::Line(size_t port) const {
-    const State& s = states_[port];
+std::string LoadProgress::Line(const State& s, size_t port) const {
     const int percent = s.total > 0 ? static_cast<int>(static_cast<int64_t>(s.done) * 100 / s.total) : 100;
     const int64_t blocksLeft = (s.total - s.done + loader::BLOCK_SIZE - 1) / loader::BLOCK_SIZE;
     const int secondsLeft = static_cast<int>((blocksLeft * TICK_MS + 999) / 1000);
@@ -166,36 +192,59 @@ std::string LoadProgress::Line(size_t port) const {
 }
 
 void LoadProgress::Update(size_t port, int32_t done, int32_t total, int restarts, bool last) {
+    {
+        fw::Lock lock(stateLock_);
+        State& s = states_[port];
+        s.done = done;
+        s.total = total;
+        s.restarts = restarts;
+        s.started = true;
+        s.finished = s.finished || last;
+    }
+    if (last) Show(port);
+}
+
+void LoadProgress::Show(size_t only) {
+    // What the jobs noted is copied out first: a standard error that blocks holds up this thread
+    // and the output lock, never a job that notes its progress.
+    std::vector<State> now;
+    {
+        fw::Lock lock(stateLock_);
+        now = states_;
+    }
     fw::Lock lock(OutputLock());
-    State& s = states_[port];
-    s.done = done;
-    s.total = total;
-    s.restarts = restarts;
-    const int64_t now = NowMs();
-    // Progress that goes nowhere (a closed pipe, a full disk) is simply not shown: no write
-    // result is looked at here, and the load goes on.
-    if (!terminal_) {
-        if (!last && s.lastShownMs >= 0 && now - s.lastShownMs < kPlainEveryMs) return;
-        s.lastShownMs = now;
-        std::fprintf(stderr, "%s\n", Line(port).c_str());
+    for (size_t port = 0; port < now.size(); ++port) {
+        Shown& w = shown_[port];
+        const bool last = now[port].finished;
+        if (!now[port].started || w.last || (only != SIZE_MAX && port != only)) continue;
+        const int64_t ms = NowMs();
+        if (!terminal_) {
+            if (!last && w.ms >= 0 && ms - w.ms < kPlainEveryMs) continue;
+            w.ms = ms;
+            w.last = last;
+            std::fprintf(stderr, "%s\n", Line(now[port], port).c_str());
+            std::fflush(stderr);
+            continue;
+        }
+        w.last = last;
+        if (!last && lastDrawMs_ >= 0 && ms - lastDrawMs_ < kTerminalEveryMs) continue;
+        lastDrawMs_ = ms;
+        std::string out;
+        // One line per port, redrawn where it stands: back up over the lines drawn before.
+        if (drawn_ && ports_.size() > 1) out += "\x1b[" + std::to_string(ports_.size()) + "A";
+        for (size_t p = 0; p < ports_.size(); ++p) {
+            out += "\r" + Line(now[p], p) + (ports_.size() > 1 ? "\x1b[K\n" : "");
+        }
+        drawn_ = true;
+        bool allDone = true;
+        for (const Shown& st : shown_) allDone = allDone && st.last;
+        if (ports_.size() == 1 && allDone) out += "\n";
+        // Progress that goes nowhere (a closed pipe, a full disk) is simply not shown: no write
+        // result is looked at here, and the load goes on.
+        std::fputs(out.c_str(), stderr);
         std::fflush(stderr);
-        return;
+        break;  // every port's line is drawn
     }
-    s.shown = s.shown || last;
-    if (!last && lastDrawMs_ >= 0 && now - lastDrawMs_ < kTerminalEveryMs) return;
-    lastDrawMs_ = now;
-    std::string out;
-    // One line per port, redrawn where it stands: back up over the lines drawn before.
-    if (drawn_ && ports_.size() > 1) out += "\x1b[" + std::to_string(ports_.size()) + "A";
-    for (size_t p = 0; p < ports_.size(); ++p) {
-        out += "\r" + Line(p) + (ports_.size() > 1 ? "\x1b[K\n" : "");
-    }
-    drawn_ = true;
-    bool allDone = true;
-    for (const State& st : states_) allDone = allDone && st.shown;
-    if (ports_.size() == 1 && allDone) out += "\n";
-    std::fputs(out.c_str(), stderr);
-    std::fflush(stderr);
 }
 
 }  // namespace cli

@@ -3,12 +3,15 @@
 // time.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "cli/ConfigFile.h"
+#include "cli/Platform.h"
+#include "framework/Mutex.h"
 
 namespace cli {
 
@@ -26,8 +29,10 @@ class DataOutput {
 // One line on standard error, "krt42: " in front; a failure to write it changes nothing.
 void Say(const std::string& line);
 
-// A file given with -o: made beside the target under a temporary name before any port is
-// touched, put in its place only once everything is written.
+// A file given with -o, prepared before any port is touched. A new or regular file is made beside
+// its target under a temporary name and put in its place only once everything is written; a
+// symbolic link is followed, never replaced. A FIFO or a device that is no terminal is written as
+// it is (as cp does). A terminal, one of the command's ports, or anything else is refused.
 class OutputFile {
   public:
     OutputFile() = default;
@@ -35,36 +40,53 @@ class OutputFile {
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
 
-    bool Prepare(const std::string& path, std::string* error);
+    // EXIT_OK, or the exit code with the reason in `*error`: EXIT_USAGE for a target that must
+    // not be written, EXIT_FAILED for one that cannot be.
+    int Prepare(const std::string& path, const std::vector<std::string>& ports, std::string* error);
     bool Commit(const std::string& text, std::string* error);
     const std::string& Path() const { return path_; }
 
   private:
-    std::string path_, temp_;
+    std::string path_, target_, temp_;
     std::FILE* file_ = nullptr;
 };
+
+// Why a name given for writing (-o, --trace) must not be written: a terminal (which may be a serial
+// line) or one of the ports; "" when it may. `*kind` and `*resolved` tell what it leads to.
+std::string ForbiddenTarget(const std::string& path, const std::vector<std::string>& ports, TargetKind* kind,
+                            std::string* resolved);
 
 // The rows as an aligned table for a person: control characters shown as \xNN.
 std::string TableText(const std::vector<ConfigRow>& rows);
 
 // The progress of one or more loads on standard error: on a terminal a line per port redrawn in
-// place, otherwise a plain line per port every second.
+// place, otherwise a plain line per port every second. The jobs' threads only note where they
+// are; the main thread shows it (Show), so that a standard error that blocks (a paused pager)
+// never holds up a tick. A job's last word is shown by its own thread, at its end.
 class LoadProgress {
   public:
     explicit LoadProgress(const std::vector<std::string>& ports);
     void Update(size_t port, int32_t done, int32_t total, int restarts, bool last);
+    // What has changed, when it is time to show it again (all ports, or only one).
+    void Show(size_t only = SIZE_MAX);
 
   private:
-    std::string Line(size_t port) const;
-
     struct State {
         int32_t done = 0, total = 0;
         int restarts = 0;
-        bool shown = false;
-        int64_t lastShownMs = -1;
+        bool started = false;
+        bool finished = false;
     };
+    struct Shown {
+        int64_t ms = -1;    // when the port's line was last shown
+        bool last = false;  // its last word is out
+    };
+    std::string Line(const State& s, size_t port) const;
+
     std::vector<std::string> ports_;
-    std::vector<State> states_;
+    fw::Mutex stateLock_;
+    std::vector<State> states_;  // what the jobs noted, under stateLock_
+    std::vector<Shown> shown_;   // what was shown, under the output lock
     bool terminal_;
     bool drawn_ = false;
     int64_t lastDrawMs_ = -1;

@@ -47,6 +47,22 @@ void SleepMs(int milliseconds);
 // Files named on the command line (UTF-8 names).
 enum class FileKind { Missing, Directory, Regular, Other };
 FileKind KindOf(const std::string& path, int64_t* size);
+
+// What a name given for writing leads to, symbolic links followed: `*resolved` gets the name of
+// what is written in the end (for a link to nothing yet, the name it points at).
+enum class TargetKind { Absent, Regular, Directory, Terminal, Fifo, Device, Other };
+TargetKind TargetOf(const std::string& path, std::string* resolved);
+// The device a port name leads to ("" when the name is no port).
+std::string PortDevice(const std::string& port);
+// Whether two names lead to the same existing file or device.
+bool SameFile(const std::string& a, const std::string& b);
+// Whether standard output (1) or standard error (2) is that file or device.
+bool StandardStreamIs(int stream, const std::string& path);
+// Standard error to nowhere: what would be said there must not reach where it leads.
+void SilenceStandardError();
+// A device or FIFO opened for writing as it is, with no new file made and nothing truncated.
+// Null when it does not open (a FIFO without a reader waits; a signal ends the wait).
+std::FILE* OpenInPlace(const std::string& path);
 // A new file beside `target`, for writing, under a name nobody else uses; null when the folder
 // cannot take it (the reason in `*error`).
 std::FILE* CreateTempBeside(const std::string& target, std::string* tempPath, std::string* error);

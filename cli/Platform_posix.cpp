@@ -29,6 +29,28 @@ bool IsCharacterDevice(const std::string& path) {
     return stat(path.c_str(), &st) == 0 && S_ISCHR(st.st_mode);
 }
 
+// A name with every symbolic link along it followed, as far as the links lead; a link to nothing
+// gives the name it points at.
+std::string FollowLinks(std::string path) {
+    for (int hops = 0; hops < 40; ++hops) {
+        if (char* real = realpath(path.c_str(), nullptr)) {
+            std::string out = real;
+            std::free(real);
+            return out;
+        }
+        struct stat st;
+        if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+        char target[4096];
+        const ssize_t n = readlink(path.c_str(), target, sizeof target - 1);
+        if (n <= 0) return path;
+        target[n] = '\0';
+        const std::string to(target, static_cast<size_t>(n));
+        const size_t slash = path.find_last_of('/');
+        path = to[0] == '/' || slash == std::string::npos ? to : path.substr(0, slash + 1) + to;
+    }
+    return path;
+}
+
 // The device a port name leads to: "COMn" reaches what the programs' COMn reaches here
 // ($KRT_COMn, else /dev/ttyS<n-1>); any other name is a device path. Empty for no port.
 std::string DevicePath(const std::string& port) {
@@ -54,6 +76,8 @@ std::unique_ptr<serial::SerialApi> SerialApiFor(const std::string& port, bool ou
     auto api = std::make_unique<serial::PosixSerialApi>(
         [path](unsigned n) { return n == 1 ? path : std::string(); });
     api->SetOutputFlowControl(outputFlowControl);
+    // A reply that came after an earlier run gave up waiting would be taken for an answer.
+    api->SetDiscardInputOnOpen(true);
     return api;
 }
 
@@ -172,6 +196,57 @@ FileKind KindOf(const std::string& path, int64_t* size) {
     *size = static_cast<int64_t>(st.st_size);
     if (S_ISDIR(st.st_mode)) return FileKind::Directory;
     return S_ISREG(st.st_mode) ? FileKind::Regular : FileKind::Other;
+}
+
+TargetKind TargetOf(const std::string& path, std::string* resolved) {
+    *resolved = FollowLinks(path);
+    struct stat st;
+    if (stat(resolved->c_str(), &st) != 0) return errno == ENOENT ? TargetKind::Absent : TargetKind::Other;
+    if (S_ISREG(st.st_mode)) return TargetKind::Regular;
+    if (S_ISDIR(st.st_mode)) return TargetKind::Directory;
+    if (S_ISFIFO(st.st_mode)) return TargetKind::Fifo;
+    if (S_ISCHR(st.st_mode)) {
+        // A terminal may be a serial line: nothing but protocol bytes go to one.
+        const int fd = open(resolved->c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        const bool terminal = fd >= 0 && isatty(fd);
+        if (fd >= 0) close(fd);
+        return terminal || fd < 0 ? TargetKind::Terminal : TargetKind::Device;
+    }
+    return TargetKind::Other;
+}
+
+std::string PortDevice(const std::string& port) {
+    return DevicePath(port);
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+    struct stat sa, sb;
+    if (a.empty() || b.empty() || stat(a.c_str(), &sa) != 0 || stat(b.c_str(), &sb) != 0) return false;
+    return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+bool StandardStreamIs(int stream, const std::string& path) {
+    struct stat sf, sp;
+    if (path.empty() || fstat(stream, &sf) != 0 || stat(path.c_str(), &sp) != 0) return false;
+    return (sf.st_dev == sp.st_dev && sf.st_ino == sp.st_ino) ||
+           (S_ISCHR(sf.st_mode) && S_ISCHR(sp.st_mode) && sf.st_rdev == sp.st_rdev);
+}
+
+void SilenceStandardError() {
+    const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (null >= 0) {
+        dup2(null, 2);
+        close(null);
+    }
+}
+
+std::FILE* OpenInPlace(const std::string& path) {
+    // Without a reader a FIFO's open waits; Ctrl-C ends the wait (no SA_RESTART) with EINTR.
+    const int fd = open(path.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    std::FILE* file = fdopen(fd, "wb");
+    if (file == nullptr) close(fd);
+    return file;
 }
 
 std::FILE* CreateTempBeside(const std::string& target, std::string* tempPath, std::string* error) {

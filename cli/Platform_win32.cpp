@@ -81,7 +81,12 @@ bool PortName(const std::string& port, unsigned* number) {
 std::unique_ptr<serial::SerialApi> SerialApiFor(const std::string& port, bool, unsigned* number,
                                                 std::string* error) {
     // The port's software flow control stays as the system has it, as in the two programs.
-    if (PortName(port, number)) return std::make_unique<serial::Win32SerialApi>();
+    if (PortName(port, number)) {
+        auto api = std::make_unique<serial::Win32SerialApi>();
+        // A reply that came after an earlier run gave up waiting would be taken for an answer.
+        api->SetDiscardInputOnOpen(true);
+        return api;
+    }
     *error = port + " is no port (give COM1, COM2, ...)";
     return nullptr;
 }
@@ -167,6 +172,62 @@ FileKind KindOf(const std::string& path, int64_t* size) {
     *size = (static_cast<int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
     if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return FileKind::Directory;
     return (data.dwFileAttributes & FILE_ATTRIBUTE_DEVICE) ? FileKind::Other : FileKind::Regular;
+}
+
+namespace {
+
+// CON, NUL, COM3, LPT1, "\\.\..." and the like: names that lead to a device, not a file.
+bool DeviceName(const std::string& path) {
+    if (path.compare(0, 4, "\\\\.\\") == 0 || path.compare(0, 4, "//./") == 0) return true;
+    const size_t slash = path.find_last_of("/\\:");
+    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    name = name.substr(0, name.find('.'));
+    for (char& c : name) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+    if (name == "CON" || name == "NUL" || name == "AUX" || name == "PRN" || name == "CONIN$" ||
+        name == "CONOUT$")
+        return true;
+    return name.size() >= 4 && (name.compare(0, 3, "COM") == 0 || name.compare(0, 3, "LPT") == 0) &&
+           name.find_first_not_of("0123456789", 3) == std::string::npos;
+}
+
+}  // namespace
+
+TargetKind TargetOf(const std::string& path, std::string* resolved) {
+    *resolved = path;
+    // Serial ports and consoles are devices; nothing is written to one but through its own API.
+    if (DeviceName(path)) return TargetKind::Other;
+    int64_t size = 0;
+    switch (KindOf(path, &size)) {
+        case FileKind::Missing:
+            return TargetKind::Absent;
+        case FileKind::Directory:
+            return TargetKind::Directory;
+        case FileKind::Regular:
+            return TargetKind::Regular;
+        default:
+            return TargetKind::Other;
+    }
+}
+
+std::string PortDevice(const std::string& port) {
+    unsigned number = 0;
+    return PortName(port, &number) ? "\\\\.\\COM" + std::to_string(number) : std::string();
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+    // Ports are never files here (TargetOf refuses every device name), so two names are the same
+    // file only when they are the same name.
+    return !a.empty() && a == b;
+}
+
+bool StandardStreamIs(int, const std::string&) {
+    return false;
+}
+
+void SilenceStandardError() {}
+
+std::FILE* OpenInPlace(const std::string&) {
+    return nullptr;
 }
 
 std::FILE* CreateTempBeside(const std::string& target, std::string* tempPath, std::string* error) {

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <utility>
 
 namespace cli {
 
@@ -107,22 +108,38 @@ std::string CsvField(const std::string& text) {
     return out + "\"";
 }
 
-std::string JsonString(const std::string& text) {
-    std::string out = "\"";
-    for (char c : text) {
-        const unsigned char u = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (u < 0x20) {
-            char escape[8];
-            std::snprintf(escape, sizeof escape, "\\u%04x", u);
-            out += escape;
+std::string HexOfBytes(const std::string& bytes) {
+    static const char kDigits[] = "0123456789ABCDEF";
+    std::string out;
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        const unsigned char b = static_cast<unsigned char>(bytes[i]);
+        if (i != 0) out += ' ';
+        out += kDigits[b >> 4];
+        out += kDigits[b & 0x0F];
+    }
+    return out;
+}
+
+bool BytesOfHex(const std::string& hex, std::string* bytes) {
+    std::string out;
+    int high = -1;
+    for (char c : hex) {
+        if (c == ' ') continue;
+        const int digit = c >= '0' && c <= '9'   ? c - '0'
+                          : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                          : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                                                 : -1;
+        if (digit < 0) return false;
+        if (high < 0) {
+            high = digit;
         } else {
-            out += c;
+            out += static_cast<char>(high * 16 + digit);
+            high = -1;
         }
     }
-    return out + "\"";
+    if (high >= 0) return false;
+    *bytes = std::move(out);
+    return true;
 }
 
 std::string Printable(const std::string& utf8) {

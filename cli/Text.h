@@ -1,5 +1,5 @@
 // Texts of the command line: the programs' Windows-1251 bytes shown as UTF-8, the other way for
-// values typed on the command line, and the quoting of CSV and JSON.
+// values typed on the command line, the quoting of CSV, and bytes as hex.
 #pragma once
 
 #include <cstddef>
@@ -25,8 +25,10 @@ TextFault AnsiFromUtf8(const std::string& utf8, std::string* ansi, size_t* posit
 
 // A CSV field: quoted when it holds a comma, a quote, a line end or blanks at either end.
 std::string CsvField(const std::string& text);
-// A JSON string literal, quotes included.
-std::string JsonString(const std::string& text);
+// Bytes as upper-case hex, a blank between bytes ("D2 E5 F1"), and back: blanks anywhere are
+// skipped, and anything but pairs of hex digits is refused.
+std::string HexOfBytes(const std::string& bytes);
+bool BytesOfHex(const std::string& hex, std::string* bytes);
 
 // UTF-8 text fit for a terminal: control characters and bytes that are no UTF-8 as \xNN.
 std::string Printable(const std::string& utf8);

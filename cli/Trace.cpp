@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "cli/Platform.h"
+
 namespace cli {
 
 namespace {
@@ -12,6 +14,88 @@ constexpr std::size_t kReservedBytes = 16384;
 constexpr std::size_t kReservedEvents = 256;
 
 }  // namespace
+
+class QueuedTraceWriter::Thread : public fw::WorkerThread {
+  public:
+    explicit Thread(QueuedTraceWriter& writer) : writer_(writer) {}
+
+  protected:
+    bool InitInstance() override {
+        writer_.Run();
+        return false;
+    }
+
+  private:
+    QueuedTraceWriter& writer_;
+};
+
+QueuedTraceWriter::QueuedTraceWriter(std::FILE* out, std::size_t room) : LineTraceWriter(out), room_(room) {}
+
+QueuedTraceWriter::~QueuedTraceWriter() {
+    Close();
+}
+
+bool QueuedTraceWriter::Start() {
+    if (!wake_.Create(false, false)) return false;
+    auto* thread = new Thread(*this);
+    thread->m_bAutoDelete = false;
+    if (!thread->CreateThread(fw::kPriorityNormal)) {
+        delete thread;
+        return false;
+    }
+    thread_ = thread;
+    return true;
+}
+
+bool QueuedTraceWriter::Write(const std::string& lines) {
+    if (lines.empty()) return true;
+    {
+        fw::Lock lock(mutex_);
+        if (queued_.size() + lines.size() > room_) return false;
+        queued_ += lines;
+    }
+    wake_.Set();
+    return true;
+}
+
+void QueuedTraceWriter::Run() {
+    for (;;) {
+        wake_.Wait(fw::kInfinite);
+        std::string lines;
+        bool closing = false;
+        {
+            fw::Lock lock(mutex_);
+            lines.swap(queued_);
+            closing = closing_;
+        }
+        // Outside the lock: this is where a slow reader holds us, and only us.
+        if (!lines.empty()) LineTraceWriter::Write(lines);
+        if (closing) {
+            fw::Lock lock(mutex_);
+            if (queued_.empty()) return;
+        }
+    }
+}
+
+bool QueuedTraceWriter::Close() {
+    if (thread_ == nullptr) return true;
+    {
+        fw::Lock lock(mutex_);
+        closing_ = true;
+    }
+    wake_.Set();
+    while (!thread_->WaitForEnd(100)) {
+        // A reader that never reads would keep us here for ever; after Ctrl-C we go without it.
+        // The thread may be inside a write to the file: neither is touched again.
+        if (Interrupted()) {
+            thread_ = nullptr;
+            return false;
+        }
+    }
+    delete thread_;
+    thread_ = nullptr;
+    return true;
+}
 
 std::string LineSettingsText(const serial::LineSettings& settings) {
     std::string text = std::to_string(settings.baudRate) + " " + std::to_string(settings.byteSize);
@@ -93,7 +177,20 @@ void TracingSerialApi::Flush() {
         text += port_.Event(out_.ElapsedMicros(),
                             "trace overflow: " + std::to_string(lost) + " bytes of the line not shown");
     }
-    out_.Write(text);
+    if (text.empty()) return;
+    const std::string note =
+        droppedLines_ == 0
+            ? std::string()
+            : port_.Event(out_.ElapsedMicros(), "trace overflow: " + std::to_string(droppedLines_) +
+                                                    " lines dropped while the trace's reader was slow");
+    if (out_.Write(note + text)) {
+        droppedLines_ = 0;
+        return;
+    }
+    std::size_t lines = 0;
+    for (char c : text) lines += c == '\n' ? 1 : 0;
+    droppedLines_ += lines;
+    totalDropped_ += lines;
 }
 
 serial::PortHandle TracingSerialApi::Open(unsigned number) {

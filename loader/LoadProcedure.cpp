@@ -88,7 +88,11 @@ void LoadProcedure::SendSequence(int length) {
 
 void LoadProcedure::Tick() {
     // Asked after COM_BUSY: a worker that has given up has said so before it ended, so a free
-    // line is never taken for a write that went out.
+    // line is never taken for a write that went out. The flag speaks of the write last started
+    // (the next COM_WRITE clears it), and every write of a load comes after a tick that found
+    // the one before free and not failed, but for a restart's sequence: that one sends the
+    // image anew from its start, so a block that failed before it is sent again anyway. A start
+    // clears in the same way what a failed load before it left.
     int busy = ChannelBusy();
     if (state != Idle && com_.LineFailed()) {
         // A dead line takes no further byte: going on would run the bar up to 100 % over

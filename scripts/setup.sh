@@ -12,6 +12,8 @@ PKGS=(
   xvfb xauth x11-utils xdotool imagemagick fonts-wine
   locales python3
   dpkg-dev lintian man-db bash-completion
+  nlohmann-json3-dev libcpp-httplib-dev libsqlite3-dev
+  chromium chromium-driver python3-selenium
 )
 
 SUDO=""

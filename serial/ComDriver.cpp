@@ -153,6 +153,10 @@ void ComDriver::Write(int* result, const void* block) {
     }
     delete worker_;
     worker_ = nullptr;
+    // The previous worker has ended, so whatever it said about its write is in, and nothing of
+    // it can come after this: the flag now belongs to the write that starts here. Cleared
+    // before the new worker exists, so that its own verdict can never be overwritten.
+    lineFailed_ = false;
 
     uint16_t length = 0;
     std::memcpy(&length, block, sizeof length);

@@ -83,9 +83,12 @@ class ComDriver {
 
     ComVariant Variant() const { return variant_; }
     uint16_t CurrentPort() const { return currentPort_; }
-    // True once a write on the open port was given up with bytes unsent (the port kept failing
-    // or taking nothing) or no worker could be started for it. A stop by COM_CLOSE is no
-    // failure. COM_OPEN and COM_CLOSE clear it.
+    // True once the write last started on the open port was given up with bytes unsent (the
+    // port kept failing or taking nothing) or no worker could be started for it. A stop by
+    // COM_CLOSE is no failure. It speaks of that one write only: COM_WRITE clears it as it
+    // starts the next worker, so a line that works again is not held against later writes;
+    // COM_OPEN and COM_CLOSE clear it too. Ask COM_BUSY first: once it answers 0, the flag is
+    // final for that write until the next COM_WRITE.
     bool LineFailed() const { return lineFailed_.load(); }
 
   private:

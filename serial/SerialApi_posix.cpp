@@ -85,6 +85,7 @@ PortHandle PosixSerialApi::Open(unsigned number) {
         return nullptr;
     }
     ioctl(fd, TIOCEXCL);
+    if (discardInputOnOpen_) tcflush(fd, TCIFLUSH);
     Port* port = new Port;
     port->fd = fd;
     return port;

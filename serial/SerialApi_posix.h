@@ -25,6 +25,10 @@ class PosixSerialApi : public SerialApi {
     // from the next line setting on, so it is set before the port is opened.
     void SetOutputFlowControl(bool on) { outputFlowControl_ = on; }
     bool OutputFlowControl() const { return outputFlowControl_; }
+    // Whether an open throws away what waits in the port's input: bytes from before the open (a
+    // late reply to an earlier program) are no answer to anything this side will ask. Off by
+    // default: the two programs take the port as they find it.
+    void SetDiscardInputOnOpen(bool on) { discardInputOnOpen_ = on; }
 
     PortHandle Open(unsigned number) override;
     void Close(PortHandle port) override;
@@ -52,6 +56,7 @@ class PosixSerialApi : public SerialApi {
   private:
     PathOf pathOf_;
     bool outputFlowControl_ = false;
+    bool discardInputOnOpen_ = false;
 };
 
 }  // namespace serial

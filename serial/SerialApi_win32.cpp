@@ -12,7 +12,9 @@ PortHandle Win32SerialApi::Open(unsigned number) {
     std::snprintf(name, sizeof name, "\\\\.\\COM%d", static_cast<int>(number));
     HANDLE h = CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
-    return h == INVALID_HANDLE_VALUE ? nullptr : h;
+    if (h == INVALID_HANDLE_VALUE) return nullptr;
+    if (discardInputOnOpen_) PurgeComm(h, PURGE_RXCLEAR);
+    return h;
 }
 
 void Win32SerialApi::Close(PortHandle port) {

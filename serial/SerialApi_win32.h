@@ -7,6 +7,10 @@ namespace serial {
 
 class Win32SerialApi : public SerialApi {
   public:
+    // Whether an open throws away what waits in the port's input (off: the two programs take the
+    // port as they find it).
+    void SetDiscardInputOnOpen(bool on) { discardInputOnOpen_ = on; }
+
     PortHandle Open(unsigned number) override;
     void Close(PortHandle port) override;
     bool SetupQueues(PortHandle port, uint32_t inQueue, uint32_t outQueue) override;
@@ -19,6 +23,9 @@ class Win32SerialApi : public SerialApi {
     bool GetModemStatus(PortHandle port, uint32_t* status) override;
     bool Read(PortHandle port, uint8_t* buffer, uint32_t size, uint32_t* got) override;
     bool Write(PortHandle port, const uint8_t* data, uint32_t size, uint32_t* written) override;
+
+  private:
+    bool discardInputOnOpen_ = false;
 };
 
 }  // namespace serial

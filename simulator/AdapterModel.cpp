@@ -110,6 +110,11 @@ std::string AdapterModel::ReplyItem(const std::string& why) const {
     return (refusalWithEmptyValue_ ? std::string{HT, HT} : std::string{HT}) + why + FF;
 }
 
+std::string AdapterModel::Verdict(const std::string& why) const {
+    if (!why.empty()) return " refused";
+    return forgetWrites_ ? " accepted (forgotten)" : " accepted";
+}
+
 std::string AdapterModel::CheckValue(const std::string& value) const {
     if (!refusal_.empty()) return refusal_;
     if (value.size() > MAX_VALUE) return BadValueText();
@@ -167,14 +172,16 @@ Outcome AdapterModel::ReadArray(const std::vector<std::string>& head, std::size_
     // walks as many elements as the head announces.
     const int held = static_cast<int>(params_[param].size());
     const int avail = start >= held ? 0 : (count < held - start ? count : held - start);
+    const int sent = arrayLimit_ > 0 && avail > arrayLimit_ ? static_cast<int>(arrayLimit_) : avail;
     std::string data = std::string{HT} + "0" + HT + Param3(param) + HT + Decimal(start, "%d") + HT +
-                       Decimal(avail, "%03d") + FF;
-    for (int j = 0; j < avail; ++j) {
+                       Decimal(sent, "%03d") + FF;
+    for (int j = 0; j < sent; ++j) {
         const Element& e = params_[param][start + j];
         data += HT + e.value + HT + e.unit + FF;
     }
     std::string note =
-        "values " + Param3(param) + "[" + Decimal(start, "%d") + "+" + Decimal(avail, "%d") + "]";
+        "values " + Param3(param) + "[" + Decimal(start, "%d") + "+" + Decimal(sent, "%d") + "]";
+    if (sent < avail) note += " (short array: " + Decimal(sent, "%d") + " of " + Decimal(avail, "%d") + ")";
     return {true, adapter::FN_ARRAY_VALUES, data, note};
 }
 
@@ -190,10 +197,9 @@ Outcome AdapterModel::WritePlain(const std::vector<std::vector<std::string>>& it
         return {false, 0, {}, "no answer: write " + Param3(param) + " ignored"};
     const std::string& value = items[1][0];
     const std::string why = CheckValue(value);
-    if (why.empty()) e->value = value;
+    if (why.empty() && !forgetWrites_) e->value = value;
     const std::string data = std::string{HT} + "0" + HT + Param3(param) + FF + ReplyItem(why);
-    return {true, adapter::FN_WRITE_REPLY, data,
-            "write " + Param3(param) + (why.empty() ? " accepted" : " refused")};
+    return {true, adapter::FN_WRITE_REPLY, data, "write " + Param3(param) + Verdict(why)};
 }
 
 Outcome AdapterModel::WriteArray(const std::vector<std::vector<std::string>>& items) {
@@ -216,14 +222,14 @@ Outcome AdapterModel::WriteArray(const std::vector<std::vector<std::string>>& it
             why = CheckValue(items[1 + j][0]);
     }
     // All or nothing: a refused write leaves every element as it was.
-    if (why.empty()) {
+    if (why.empty() && !forgetWrites_) {
         for (int j = 0; j < count; ++j) Find(param, start + j)->value = items[1 + j][0];
     }
     // The head of the reply repeats the request's own start and count texts.
     const std::string data =
         std::string{HT} + "0" + HT + Param3(param) + HT + head[2] + HT + head[3] + FF + ReplyItem(why);
     return {true, adapter::FN_WRITE_REPLY, data,
-            "write " + Param3(param) + "[" + head[2] + "]" + (why.empty() ? " accepted" : " refused")};
+            "write " + Param3(param) + "[" + head[2] + "]" + Verdict(why)};
 }
 
 }  // namespace sim

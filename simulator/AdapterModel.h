@@ -44,6 +44,11 @@ class AdapterModel {
     const std::string& Refusal() const { return refusal_; }
     // Writes that reach this element get no answer at all, as from an adapter that lost them.
     void IgnoreWrites(int param, int element) { ignoredWrites_.insert({param, element}); }
+    // Array answers carry at most this many elements (0: all that are asked for and held); their
+    // head counts what they carry.
+    void SetArrayLimit(long elements) { arrayLimit_ = elements; }
+    // Writes that would be stored are acknowledged as accepted and then not stored.
+    void SetForgetWrites(bool on) { forgetWrites_ = on; }
 
     // Element of a parameter, or nullptr when the adapter does not hold it.
     const Element* Find(int param, int element) const;
@@ -57,11 +62,15 @@ class AdapterModel {
     // The reply item that accepts or refuses; why is empty to accept.
     std::string ReplyItem(const std::string& why) const;
     std::string CheckValue(const std::string& value) const;
+    // " accepted" or " refused" for the log, as why says.
+    std::string Verdict(const std::string& why) const;
 
     std::map<int, std::vector<Element>> params_;
     std::string refusal_;
     bool refusalWithEmptyValue_ = false;
     std::set<std::pair<int, int>> ignoredWrites_;
+    long arrayLimit_ = 0;
+    bool forgetWrites_ = false;
 };
 
 }  // namespace sim

@@ -55,8 +55,4 @@ class SimDevice {
     std::string path_;
 };
 
-// bit/s of a termios speed code, 0 when unknown; and back (0 when there is no code).
-int SpeedOfCode(unsigned code);
-unsigned CodeOfSpeed(int bps);
-
 }  // namespace sim

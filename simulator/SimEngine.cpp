@@ -32,24 +32,6 @@ std::vector<std::string> HeadFields(const std::string& data) {
     return fields;
 }
 
-bool ParseCount(const std::string& s, long& out) {
-    if (s.empty() || s.size() > 9) return false;
-    for (char c : s)
-        if (c < '0' || c > '9') return false;
-    out = std::strtol(s.c_str(), nullptr, 10);
-    return true;
-}
-
-bool ParseOnOff(const std::string& s, bool& out) {
-    if (s == "on")
-        out = true;
-    else if (s == "off")
-        out = false;
-    else
-        return false;
-    return true;
-}
-
 std::string FormatName(const LineInfo& li) {
     std::string f = li.cs8 ? "8" : "7";
     f += li.parenb ? "E" : "N";
@@ -78,22 +60,32 @@ std::string DescribeRequest(const RequestFrame& frame) {
 
 Engine::Engine(SimHost& host, const Options& options) : host_(host), opt_(options) {
     std::sort(opt_.rAfter.begin(), opt_.rAfter.end());
+    for (const auto& write : opt_.ignoredWrites) model_.IgnoreWrites(write.first, write.second);
+    unplugAt_ = opt_.unplugAfter;
+    SyncModel();
+}
+
+void Engine::SyncModel() {
     model_.SetRefusal(opt_.refusal);
     model_.SetRefusalWithEmptyValue(opt_.refusalEmptyValue);
-    for (const auto& write : opt_.ignoredWrites) model_.IgnoreWrites(write.first, write.second);
+    model_.SetArrayLimit(opt_.shortArray);
+    model_.SetForgetWrites(opt_.forgetWrites);
 }
 
-void Engine::Queue(Bytes bytes, int64_t due, Flow flow) {
-    // Pieces leave in the order they were queued, so none may be due before the one ahead of it.
+void Engine::Queue(Bytes bytes, int64_t due, Flow flow, std::string sentNote) {
+    // Pieces leave in the order they were queued, so none may be due before the one ahead of it:
+    // a late answer holds back those behind it, as an adapter busy with one request would.
     if (!out_.empty() && out_.back().due > due) due = out_.back().due;
-    out_.push_back({due, std::move(bytes), flow});
+    out_.push_back({due, std::move(bytes), flow, std::move(sentNote)});
 }
 
-Bytes Engine::TakeDue(int64_t nowMs, Flow* flow) {
+Bytes Engine::TakeDue(int64_t nowMs, Flow* flow, std::string* sentNote) {
     if (flow != nullptr) *flow = Flow::None;
+    if (sentNote != nullptr) sentNote->clear();
     if (out_.empty() || out_.front().due > nowMs) return {};
     Bytes b = std::move(out_.front().bytes);
     if (flow != nullptr) *flow = out_.front().flow;
+    if (sentNote != nullptr) *sentNote = std::move(out_.front().sentNote);
     out_.pop_front();
     stats_.txBytes += static_cast<long>(b.size());
     return b;
@@ -134,14 +126,14 @@ void Engine::CountReceived(std::size_t n, int64_t nowMs) {
         sinceR_ += static_cast<long>(n);
         if (sinceR_ >= opt_.rEvery) SendR(nowMs, opt_.ixon);
     }
-    if (opt_.unplugAfter > 0 && !unpluggedByCount_ && stats_.rxBytes >= opt_.unplugAfter) {
+    if (unplugAt_ > 0 && !unpluggedByCount_ && stats_.rxBytes >= unplugAt_) {
         // For good: the program's port stays dead until a replug command.
         unpluggedByCount_ = true;
         out_.clear();
         std::string detail;
         const bool done = host_.Unplug(detail);
         host_.Log("UNPLUG rx_total=" + std::to_string(stats_.rxBytes) +
-                  " after=" + std::to_string(opt_.unplugAfter) + (done ? "" : " failed: " + detail));
+                  " after=" + std::to_string(unplugAt_) + (done ? "" : " failed: " + detail));
     }
 }
 
@@ -162,6 +154,15 @@ void Engine::OnFrame(const RequestFrame& frame, int64_t nowMs) {
         host_.Log("SILENT | " + DescribeRequest(frame));
         return;
     }
+    const bool write = frame.code == adapter::FN_PARAM_VALUE || frame.code == adapter::FN_ARRAY_VALUES;
+    if (write && opt_.stallAtWrite && !opt_.stalled) {
+        // An adapter that holds the line the moment writes begin: the program's next writes stay
+        // in its own queue, whatever its flow control says.
+        opt_.stalled = true;
+        Queue({XOFF}, nowMs, Flow::Hold);
+        host_.Log("STALL at the first write | " + DescribeRequest(frame));
+        return;
+    }
     const Outcome outcome = model_.Handle(frame);
     if (!outcome.answered) {
         ++stats_.unanswered;
@@ -175,13 +176,28 @@ void Engine::SendAnswer(const Outcome& outcome, int64_t nowMs) {
     Bytes frame = BuildFrame(outcome.code, outcome.data);
     if (opt_.badCrc) frame.back() ^= 0xFF;
     ++stats_.answered;
+    // The copy goes first and in the same write: a program that takes the first good frame of
+    // what it reads takes the stale answer and drops the new one.
+    Bytes wire;
+    if (opt_.repeatPrevious && !previous_.empty()) {
+        host_.Log("REPEAT hex=" + HexDump(previous_) + " | the previous answer again, in the same write");
+        wire = previous_;
+    }
+    previous_ = frame;
+    // A late reply may find the program gone; the host still puts it into the port's input and
+    // logs the note of its last piece once it is there.
+    const bool late = outcome.code == adapter::FN_WRITE_REPLY && opt_.lateWriteReplyMs > 0;
+    const std::string lateMs = std::to_string(opt_.lateWriteReplyMs);
     host_.Log("TX fn=" + FnHex(outcome.code) + " hex=" + HexDump(frame) + " | " + outcome.note +
-              (opt_.badCrc ? " (bad crc)" : ""));
-    const std::size_t piece = opt_.split > 0 ? static_cast<std::size_t>(opt_.split) : frame.size();
-    int64_t due = nowMs + opt_.delayMs;
-    for (std::size_t at = 0; at < frame.size(); at += piece) {
-        const std::size_t len = std::min(piece, frame.size() - at);
-        Queue(Bytes(frame.begin() + at, frame.begin() + at + len), due);
+              (opt_.badCrc ? " (bad crc)" : "") + (late ? " (late by " + lateMs + " ms)" : ""));
+    wire.insert(wire.end(), frame.begin(), frame.end());
+    const std::size_t piece = opt_.split > 0 ? static_cast<std::size_t>(opt_.split) : wire.size();
+    int64_t due = nowMs + (late ? opt_.lateWriteReplyMs : opt_.delayMs);
+    for (std::size_t at = 0; at < wire.size(); at += piece) {
+        const std::size_t len = std::min(piece, wire.size() - at);
+        const bool last = at + len == wire.size();
+        Queue(Bytes(wire.begin() + at, wire.begin() + at + len), due, Flow::None,
+              late && last ? "LATE sent " + lateMs + " ms after the request | " + outcome.note : "");
         due += SPLIT_PAUSE_MS;
     }
 }
@@ -257,7 +273,8 @@ bool Engine::Flood(const std::string& arg, int64_t nowMs, std::string& answer) {
     // frame's first bytes as its checksum.
     const std::size_t sp = arg.find(' ');
     long total = 0;
-    if (!ParseCount(arg.substr(0, sp), total) || total <= 0) return false;
+    std::string why;
+    if (!ParseCount(arg.substr(0, sp), total, why) || total <= 0) return false;
     Bytes frame;
     if (sp != std::string::npos && !ParseHex(arg.substr(sp + 1), frame)) return false;
     constexpr long kPiece = 4096, kFrameEvery = 65536;
@@ -303,72 +320,63 @@ std::string Engine::Command(const std::string& rawLine, int64_t nowMs) {
     std::string arg = sp == std::string::npos ? "" : line.substr(sp + 1);
     while (!arg.empty() && arg.front() == ' ') arg.erase(0, 1);
 
+    const Switch* s = FindCommand(cmd);
     std::string answer;
-    bool flag = false;
-    long number = 0;
-    std::string detail;
-    if (cmd == "silent" && ParseOnOff(arg, flag)) {
-        opt_.silent = flag;
-        answer = "OK silent " + arg;
-    } else if (cmd == "badcrc" && ParseOnOff(arg, flag)) {
-        opt_.badCrc = flag;
-        answer = "OK badcrc " + arg;
-    } else if (cmd == "refuse" && !arg.empty()) {
-        opt_.refusal = arg == "off" ? "" : Utf8ToCp866(arg);
-        model_.SetRefusal(opt_.refusal);
-        answer = "OK refuse " + arg;
-    } else if (cmd == "refuse-layout" && (arg == "plain" || arg == "empty-value")) {
-        opt_.refusalEmptyValue = arg == "empty-value";
-        model_.SetRefusalWithEmptyValue(opt_.refusalEmptyValue);
-        answer = "OK refuse-layout " + arg;
-    } else if (cmd == "split" && ParseCount(arg, number)) {
-        opt_.split = static_cast<int>(number);
-        answer = "OK split " + std::to_string(number);
-    } else if (cmd == "delay" && ParseCount(arg, number)) {
-        opt_.delayMs = static_cast<int>(number);
-        answer = "OK delay " + std::to_string(number);
-    } else if (cmd == "speed" && ParseCount(arg, number) && number > 0) {
-        if (!host_.SetSpeed(static_cast<int>(number), detail)) {
-            answer = "ERR speed: " + detail;
-        } else {
-            opt_.speed = static_cast<int>(number);
-            answer = "OK speed " + std::to_string(number);
-        }
-    } else if (cmd == "stall" && ParseOnOff(arg, flag)) {
-        // The adapter stops (or resumes) reading; with ixon it also holds the program's writes.
-        opt_.stalled = flag;
-        if (opt_.ixon) Queue({flag ? XOFF : XON}, nowMs, flag ? Flow::Hold : Flow::Release);
-        answer = "OK stall " + arg;
-    } else if (cmd == "send-hex" && SendHex(arg, nowMs)) {
-        answer = "OK send-hex";
-    } else if (cmd == "flood" && Flood(arg, nowMs, answer)) {
-    } else if (cmd == "R" && (arg.empty() || arg == "plain" || arg == "stalled")) {
-        SendR(nowMs, arg.empty() ? opt_.ixon : arg == "stalled");
-        answer = arg.empty() ? "OK R" : "OK R " + arg;
-    } else if (cmd == "r-every" && ParseCount(arg, number)) {
-        opt_.rEvery = number;
-        sinceR_ = 0;
-        answer = "OK r-every " + std::to_string(number);
-    } else if (cmd == "unplug-after" && ParseCount(arg, number)) {
-        // Counted from now on, so that a test can arm it in the middle of a load.
-        opt_.unplugAfter = number == 0 ? 0 : stats_.rxBytes + number;
-        unpluggedByCount_ = false;
-        answer = "OK unplug-after " + std::to_string(number);
-    } else if (cmd == "unplug" && arg.empty()) {
-        out_.clear();
-        answer = host_.Unplug(detail) ? "OK unplugged" : "ERR unplug: " + detail;
-    } else if (cmd == "replug" && arg.empty()) {
-        answer = host_.Replug(detail) ? "OK replugged " + detail : "ERR replug: " + detail;
-    } else if (cmd == "stats" && arg.empty()) {
-        answer = "OK " + StatsLine();
-    } else if (cmd == "quit" && arg.empty()) {
-        host_.Quit();
-        answer = "OK quit";
-    } else {
+    if (s == nullptr) {
         answer = "ERR unknown command: " + line;
+    } else if (s->set != nullptr) {
+        answer = SetSwitch(*s, arg);
+    } else {
+        answer = Act(cmd, arg, nowMs);
     }
     host_.Log("CMD " + line + " -> " + answer);
     return answer;
+}
+
+std::string Engine::SetSwitch(const Switch& s, const std::string& arg) {
+    Options next = opt_;
+    std::string why;
+    if (!s.set(next, arg, why)) return "ERR " + std::string(s.name) + ": " + why;
+    const std::string name = s.name;
+    if (name == "speed" && !host_.SetSpeed(next.speed, why)) return "ERR speed: " + why;
+    if (name == "r-every") sinceR_ = 0;
+    if (name == "unplug-after") {
+        // Counted from now on, so that a test can arm it in the middle of a load.
+        unplugAt_ = next.unplugAfter == 0 ? 0 : stats_.rxBytes + next.unplugAfter;
+        unpluggedByCount_ = false;
+    }
+    opt_ = std::move(next);
+    SyncModel();
+    return "OK " + name + (arg.empty() ? "" : " " + arg);
+}
+
+std::string Engine::Act(const std::string& cmd, const std::string& arg, int64_t nowMs) {
+    bool flag = false;
+    std::string detail, answer;
+    if (cmd == "stall" && ParseOnOff(arg, flag, detail)) {
+        // The adapter stops (or resumes) reading; with ixon it also holds the program's writes.
+        opt_.stalled = flag;
+        if (opt_.ixon) Queue({flag ? XOFF : XON}, nowMs, flag ? Flow::Hold : Flow::Release);
+        return "OK stall " + arg;
+    }
+    if (cmd == "send-hex" && SendHex(arg, nowMs)) return "OK send-hex";
+    if (cmd == "flood" && Flood(arg, nowMs, answer)) return answer;
+    if (cmd == "R" && (arg.empty() || arg == "plain" || arg == "stalled")) {
+        SendR(nowMs, arg.empty() ? opt_.ixon : arg == "stalled");
+        return arg.empty() ? "OK R" : "OK R " + arg;
+    }
+    if (!arg.empty()) return "ERR " + cmd + ": bad argument: " + arg;
+    if (cmd == "unplug") {
+        out_.clear();
+        return host_.Unplug(detail) ? "OK unplugged" : "ERR unplug: " + detail;
+    }
+    if (cmd == "replug") return host_.Replug(detail) ? "OK replugged " + detail : "ERR replug: " + detail;
+    if (cmd == "stats") return "OK " + StatsLine();
+    if (cmd == "quit") {
+        host_.Quit();
+        return "OK quit";
+    }
+    return "ERR " + cmd + ": bad argument";
 }
 
 }  // namespace sim

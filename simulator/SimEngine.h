@@ -10,31 +10,13 @@
 
 #include "simulator/AdapterModel.h"
 #include "simulator/SimFrames.h"
+#include "simulator/SimOptions.h"
 
 namespace sim {
-
-enum class Mode { Configurator, Loader };
 
 // What a piece of output does to the program's writes besides its bytes: the XOFF and XON of a
 // stall hold and release them even where the program's end has no software flow control.
 enum class Flow { None, Hold, Release };
-
-struct Options {
-    int speed = 9600;
-    Mode mode = Mode::Configurator;
-    bool silent = false;
-    std::string refusal;                             // OEM text; empty = writes accepted
-    bool refusalEmptyValue = false;                  // refusals as HT HT text FF instead of HT text FF
-    std::vector<std::pair<int, int>> ignoredWrites;  // (parameter, element) whose writes get no answer
-    bool badCrc = false;
-    int split = 0;             // answer pieces of this many bytes; 0 = whole
-    int delayMs = 0;           // from the end of a request to the first byte of its answer
-    std::vector<long> rAfter;  // loader: send 'R' once the received total reaches each of these
-    bool ixon = false;         // stall the line with XOFF around each 'R'
-    long rEvery = 0;           // loader: 'R' again whenever this many bytes came since the last
-    long unplugAfter = 0;      // unplug for good once the received total reaches this; 0 = never
-    bool stalled = false;      // the line is not read (and, with ixon, held with XOFF)
-};
 
 // The line's settings as the program on the other end left them.
 struct LineInfo {
@@ -91,8 +73,8 @@ class Engine {
     bool HasOutput() const { return !out_.empty(); }
     int64_t NextDue() const { return out_.empty() ? 0 : out_.front().due; }
     // The first piece when its time has come, else nothing; flow tells what it does to the
-    // program's writes.
-    Bytes TakeDue(int64_t nowMs, Flow* flow = nullptr);
+    // program's writes, and sentNote what to log once it is on the line ("" for nothing).
+    Bytes TakeDue(int64_t nowMs, Flow* flow = nullptr, std::string* sentNote = nullptr);
 
     // One control line in, one answer line out ("OK ..." or "ERR ...").
     std::string Command(const std::string& line, int64_t nowMs);
@@ -107,8 +89,14 @@ class Engine {
         int64_t due;
         Bytes bytes;
         Flow flow;
+        std::string sentNote;
     };
-    void Queue(Bytes bytes, int64_t due, Flow flow = Flow::None);
+    void Queue(Bytes bytes, int64_t due, Flow flow = Flow::None, std::string sentNote = {});
+    // The model follows the options after every change.
+    void SyncModel();
+    // A command that sets a switch, and one that acts.
+    std::string SetSwitch(const Switch& s, const std::string& arg);
+    std::string Act(const std::string& cmd, const std::string& arg, int64_t nowMs);
     void SendAnswer(const Outcome& outcome, int64_t nowMs);
     void SendR(int64_t nowMs, bool stalled);
     // The line faults that the received count sets off: 'R' every rEvery bytes, the unplug.
@@ -126,8 +114,10 @@ class Engine {
     std::deque<Piece> out_;
     Stats stats_;
     std::size_t rAfterNext_ = 0;
-    long sinceR_ = 0;  // bytes received since the last 'R'
+    long sinceR_ = 0;    // bytes received since the last 'R'
+    long unplugAt_ = 0;  // the received total that unplugs; 0 = never
     bool unpluggedByCount_ = false;
+    Bytes previous_;  // the last answer frame as it went out, for repeatPrevious
     std::string lastLine_;
 };
 

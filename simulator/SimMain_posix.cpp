@@ -35,35 +35,8 @@ int64_t NowMs() {
     return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
 }
 
-void Usage() {
-    std::fprintf(
-        stderr,
-        "usage: krt42sim --link PATH | --tty DEVICE [--speed BPS] [--log FILE]\n"
-        "                [--mode configurator|loader] [--silent] [--refuse TEXT]\n"
-        "                [--refuse-layout plain|empty-value] [--bad-crc]\n"
-        "                [--split N] [--delay MS] [--capture FILE] [--r-after N[,N...]] [--ixon]\n"
-        "                [--r-every N] [--unplug-after N] [--trace FILE] [--ignore-write PARAM[:INDEX]]\n");
-}
-
-bool ParseInt(const char* s, long& out, long min) {
-    char* end = nullptr;
-    errno = 0;
-    const long v = std::strtol(s, &end, 10);
-    if (errno || !end || *end || end == s || v < min) return false;
-    out = v;
-    return true;
-}
-
-// "052:20" or "006": a parameter of three digits and an element of two.
-bool IgnoredWrite(const char* s, std::vector<std::pair<int, int>>* out) {
-    const std::string text = s;
-    const size_t colon = text.find(':');
-    const std::string param = text.substr(0, colon),
-                      element = colon == std::string::npos ? "0" : text.substr(colon + 1);
-    long p = 0, e = 0;
-    if (param.size() != 3 || !ParseInt(param.c_str(), p, 0) || !ParseInt(element.c_str(), e, 0)) return false;
-    out->push_back({static_cast<int>(p), static_cast<int>(e)});
-    return true;
+void Usage(std::FILE* to) {
+    std::fputs(sim::UsageText().c_str(), to);
 }
 
 class MainHost : public sim::SimHost {
@@ -111,6 +84,7 @@ class MainHost : public sim::SimHost {
     void Quit() override { quit = true; }
 
     std::vector<uint8_t> pendingOut;  // taken from the engine, not yet accepted by the line
+    std::string pendingNote;          // logged once pendingOut is all on the line
 
     // The line trace, in krt42's format: '>' what the adapter sent, '<' what it received.
     std::unique_ptr<adapter::LineTraceWriter> traceWriter;
@@ -147,77 +121,23 @@ bool OwnSession() {
 
 int main(int argc, char** argv) {
     sim::Options opt;
-    std::string link, tty, logPath, capturePath, tracePath;
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        const bool hasValue = i + 1 < argc;
-        long n = 0;
-        if (a == "--link" && hasValue) {
-            link = argv[++i];
-        } else if (a == "--tty" && hasValue) {
-            tty = argv[++i];
-        } else if (a == "--speed" && hasValue && ParseInt(argv[i + 1], n, 1) && sim::CodeOfSpeed(n)) {
-            opt.speed = static_cast<int>(n);
-            ++i;
-        } else if (a == "--log" && hasValue) {
-            logPath = argv[++i];
-        } else if (a == "--mode" && hasValue &&
-                   (std::string(argv[i + 1]) == "configurator" || std::string(argv[i + 1]) == "loader")) {
-            opt.mode = std::string(argv[++i]) == "loader" ? sim::Mode::Loader : sim::Mode::Configurator;
-        } else if (a == "--silent") {
-            opt.silent = true;
-        } else if (a == "--refuse" && hasValue) {
-            opt.refusal = sim::Utf8ToCp866(argv[++i]);
-        } else if (a == "--refuse-layout" && hasValue &&
-                   (std::string(argv[i + 1]) == "plain" || std::string(argv[i + 1]) == "empty-value")) {
-            opt.refusalEmptyValue = std::string(argv[++i]) == "empty-value";
-        } else if (a == "--ignore-write" && hasValue && IgnoredWrite(argv[i + 1], &opt.ignoredWrites)) {
-            ++i;
-        } else if (a == "--bad-crc") {
-            opt.badCrc = true;
-        } else if (a == "--split" && hasValue && ParseInt(argv[i + 1], n, 0)) {
-            opt.split = static_cast<int>(n);
-            ++i;
-        } else if (a == "--delay" && hasValue && ParseInt(argv[i + 1], n, 0)) {
-            opt.delayMs = static_cast<int>(n);
-            ++i;
-        } else if (a == "--capture" && hasValue) {
-            capturePath = argv[++i];
-        } else if (a == "--trace" && hasValue) {
-            tracePath = argv[++i];
-        } else if (a == "--r-after" && hasValue) {
-            std::string list = argv[++i];
-            std::size_t at = 0;
-            while (at <= list.size()) {
-                std::size_t comma = list.find(',', at);
-                if (comma == std::string::npos) comma = list.size();
-                if (!ParseInt(list.substr(at, comma - at).c_str(), n, 1)) {
-                    std::fprintf(stderr, "krt42sim: bad --r-after list: %s\n", list.c_str());
-                    return 2;
-                }
-                opt.rAfter.push_back(n);
-                at = comma + 1;
-            }
-        } else if (a == "--ixon") {
-            opt.ixon = true;
-        } else if (a == "--r-every" && hasValue && ParseInt(argv[i + 1], n, 1)) {
-            opt.rEvery = n;
-            ++i;
-        } else if (a == "--unplug-after" && hasValue && ParseInt(argv[i + 1], n, 1)) {
-            opt.unplugAfter = n;
-            ++i;
-        } else {
-            std::fprintf(stderr, "krt42sim: bad argument: %s\n", a.c_str());
-            Usage();
-            return 2;
-        }
+    bool help = false;
+    std::string error;
+    if (!sim::ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc), opt, help, error)) {
+        std::fprintf(stderr, "krt42sim: %s\n", error.c_str());
+        Usage(stderr);
+        return 2;
     }
-    if (link.empty() == tty.empty()) {
-        Usage();
+    if (help) {
+        Usage(stdout);
+        return 0;
+    }
+    if (opt.link.empty() == opt.tty.empty()) {
+        Usage(stderr);
         return 2;
     }
 
-    if (!link.empty() && !OwnSession()) {
+    if (!opt.link.empty() && !OwnSession()) {
         std::fprintf(stderr, "krt42sim: cannot start a session: %s\n", std::strerror(errno));
         return 1;
     }
@@ -239,39 +159,38 @@ int main(int argc, char** argv) {
     sigdelset(&waitMask, SIGINT);
 
     MainHost host;
-    if (!logPath.empty()) {
-        host.log = std::fopen(logPath.c_str(), "a");
+    if (!opt.log.empty()) {
+        host.log = std::fopen(opt.log.c_str(), "a");
         if (!host.log) {
-            std::fprintf(stderr, "krt42sim: %s: %s\n", logPath.c_str(), std::strerror(errno));
+            std::fprintf(stderr, "krt42sim: %s: %s\n", opt.log.c_str(), std::strerror(errno));
             return 1;
         }
         setvbuf(host.log, nullptr, _IOLBF, 0);
     }
     std::FILE* traceFile = nullptr;
-    if (!tracePath.empty()) {
-        traceFile = tracePath == "-" ? stderr : std::fopen(tracePath.c_str(), "w");
+    if (!opt.trace.empty()) {
+        traceFile = opt.trace == "-" ? stderr : std::fopen(opt.trace.c_str(), "w");
         if (!traceFile) {
-            std::fprintf(stderr, "krt42sim: %s: %s\n", tracePath.c_str(), std::strerror(errno));
+            std::fprintf(stderr, "krt42sim: %s: %s\n", opt.trace.c_str(), std::strerror(errno));
             return 1;
         }
         host.traceWriter = std::make_unique<adapter::LineTraceWriter>(traceFile);
     }
-    if (!capturePath.empty()) {
-        host.capture = std::fopen(capturePath.c_str(), "wb");
+    if (!opt.capture.empty()) {
+        host.capture = std::fopen(opt.capture.c_str(), "wb");
         if (!host.capture) {
-            std::fprintf(stderr, "krt42sim: %s: %s\n", capturePath.c_str(), std::strerror(errno));
+            std::fprintf(stderr, "krt42sim: %s: %s\n", opt.capture.c_str(), std::strerror(errno));
             return 1;
         }
     }
-    std::string error;
-    const bool opened = link.empty() ? host.device.OpenTty(tty, opt.speed, error)
-                                     : host.device.OpenPty(link, opt.ixon, error);
+    const bool opened = opt.link.empty() ? host.device.OpenTty(opt.tty, opt.speed, error)
+                                         : host.device.OpenPty(opt.link, opt.ixon, error);
     if (!opened) {
         std::fprintf(stderr, "krt42sim: %s\n", error.c_str());
         return 1;
     }
     if (host.traceWriter) {
-        host.trace = std::make_unique<adapter::PortTrace>(link.empty() ? tty : link,
+        host.trace = std::make_unique<adapter::PortTrace>(opt.link.empty() ? opt.tty : opt.link,
                                                           opt.mode == sim::Mode::Configurator);
         host.TraceEvent("open");
     }
@@ -291,16 +210,25 @@ int main(int argc, char** argv) {
         const int fd = host.device.Fd();
         while (host.pendingOut.empty() && engine.HasOutput() && engine.NextDue() <= now) {
             sim::Flow flow = sim::Flow::None;
-            sim::Bytes piece = engine.TakeDue(now, &flow);
+            std::string sentNote;
+            sim::Bytes piece = engine.TakeDue(now, &flow, &sentNote);
             // The stall around an 'R' also holds a program that turned software flow control off.
             if (flow != sim::Flow::None) host.device.HoldProgramOutput(flow == sim::Flow::Hold);
-            if (fd >= 0) host.pendingOut = std::move(piece);
+            if (fd >= 0) {
+                host.pendingOut = std::move(piece);
+                host.pendingNote = std::move(sentNote);
+            } else if (!sentNote.empty()) {
+                host.Log(sentNote + " (dropped: unplugged)");
+            }
         }
         if (fd >= 0 && !host.pendingOut.empty()) {
+            // The pty's slave stays open here, so what is written lands in its input even while no
+            // program has the port open, and waits there for the next one to open it.
             const ssize_t w = ::write(fd, host.pendingOut.data(), host.pendingOut.size());
             if (w > 0) {
                 host.TraceBytes(adapter::TRACE_SENT, host.pendingOut.data(), static_cast<std::size_t>(w));
                 host.pendingOut.erase(host.pendingOut.begin(), host.pendingOut.begin() + w);
+                if (host.pendingOut.empty() && !host.pendingNote.empty()) host.Log(host.pendingNote);
             }
         }
 

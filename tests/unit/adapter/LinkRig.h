@@ -25,12 +25,14 @@ class RecordingHost : public adapter::LinkHost {
     void EnableReadButton(bool enable) override { readButton = enable; }
     void EnablePortButton(bool enable) override { portButton = enable; }
     void PostLinkMessage(uint32_t message) override { posted.push_back(message); }
+    void PortOpenFailed(serial::ComResult result) override { openFailures.push_back(result); }
 
     // Status texts per part, in the order they were set (as the bar's CP1251 bytes).
     std::vector<std::string> status[2];
     bool readButton = false;
     bool portButton = false;
     std::vector<uint32_t> posted;  // not yet delivered
+    std::vector<serial::ComResult> openFailures;
     // Every message the loop delivered, with the tick it was posted in.
     std::vector<std::pair<int, uint32_t>> delivered;
 

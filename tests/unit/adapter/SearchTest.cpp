@@ -167,6 +167,36 @@ TEST(AdapterSearch, PortOutcomesAndPositionsOutsideTheTable) {
     }
 }
 
+TEST(AdapterSearch, AFailedOpenIsReportedToTheHostWithItsResult) {
+    {
+        // A port that is missing (or held by another program) fails at every step of the search.
+        LinkRig rig;
+        rig.api.FailOpen(LinkRig::kPort);
+        rig.link->StartAdapterSearch();
+        rig.Settle();
+        EXPECT_EQ(rig.host.openFailures, std::vector<serial::ComResult>({serial::COM_NOT_OPENED}));
+        rig.Ticks(100);
+        EXPECT_EQ(rig.host.openFailures,
+                  std::vector<serial::ComResult>({serial::COM_NOT_OPENED, serial::COM_NOT_OPENED}));
+    }
+    {
+        // A port that opens without a stop event is given back: a failure, though no text says so.
+        LinkRig rig;
+        rig.api.RefuseStopEvent(true);
+        EXPECT_EQ(rig.link->search.OpenPortAt(9600), serial::COM_NOT_USABLE);
+        EXPECT_EQ(rig.host.openFailures, std::vector<serial::ComResult>({serial::COM_NOT_USABLE}));
+        EXPECT_EQ(rig.host.status[1], std::vector<std::string>({"Порт выбран"}));
+    }
+    {
+        // A good open and "no port" are no failures.
+        LinkRig rig;
+        EXPECT_EQ(rig.link->search.OpenPortAt(9600), serial::COM_OK);
+        rig.link->state.PortTable[1] = 0;
+        EXPECT_EQ(rig.link->search.OpenPortAt(9600), serial::COM_OK);
+        EXPECT_TRUE(rig.host.openFailures.empty());
+    }
+}
+
 TEST(AdapterSearch, ReadStartedDuringTheSearchStopsIt) {
     LinkRig rig;
     rig.link->StartAdapterSearch();
@@ -188,44 +218,6 @@ TEST(AdapterSearch, OnlyLinkMessagesAreTaken) {
         EXPECT_FALSE(rig.link->HandleLinkMessage(m)) << m;
     }
     EXPECT_TRUE(rig.host.status[1].empty());
-}
-
-TEST(LinkTimer, StrayStateFallsBackToIdleAndDoneNoticeClearsTheLeftPart) {
-    LinkRig rig;
-    rig.link->state.TimeoutState = static_cast<int8_t>(-100);  // read as signed: not a known state
-    rig.link->state.TimeoutTicks = 5;
-    rig.Tick();
-    EXPECT_EQ(rig.link->state.TimeoutState, Idle);
-    EXPECT_TRUE(rig.host.delivered.empty());
-
-    rig.link->state.TimeoutState = DoneNotice;
-    rig.link->state.TimeoutTicks = 3;
-    rig.Ticks(2);
-    EXPECT_TRUE(rig.host.status[0].empty());
-    rig.Tick();
-    EXPECT_EQ(rig.host.status[0], std::vector<std::string>({" "}));
-    EXPECT_TRUE(rig.host.delivered.empty());
-}
-
-TEST(LinkTimer, OneChunkIsReadAndHeldUntilItHasBeenHandled) {
-    LinkRig rig;
-    rig.link->search.OpenPortAt(9600);
-    rig.Answer(ToBytes("noise"));
-    rig.link->OnLinkTimer();
-    ASSERT_EQ(rig.host.posted, std::vector<uint32_t>({CM_RECEIVED}));
-    EXPECT_EQ(rig.link->state.RxPending, 1);
-    EXPECT_EQ(rig.link->state.RxCount, 5);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(rig.link->state.RxChunk), 5), "noise");
-
-    // More bytes wait in the port while the chunk is pending.
-    rig.Answer(ToBytes("more"));
-    rig.link->OnLinkTimer();
-    EXPECT_EQ(rig.host.posted.size(), 1u);
-    EXPECT_EQ(rig.api.RxLeft(LinkRig::kPort), 4u);
-    rig.DeliverPosted();
-    EXPECT_EQ(rig.link->state.RxPending, 0);
-    rig.Tick();
-    EXPECT_EQ(rig.api.RxLeft(LinkRig::kPort), 0u);
 }
 
 }  // namespace

@@ -15,7 +15,7 @@ namespace cli_test {
 using cli::Arguments;
 using cli::ParseArguments;
 
-TEST(CsvAndJson, QuoteWhatWouldBreakARowAndEscapeControlBytes) {
+TEST(CsvAndHex, QuoteWhatWouldBreakARowAndKeepEveryByte) {
     EXPECT_EQ(cli::CsvField("500"), "500");
     EXPECT_EQ(cli::CsvField("a,b"), "\"a,b\"");
     EXPECT_EQ(cli::CsvField("say \"hi\""), "\"say \"\"hi\"\"\"");
@@ -24,10 +24,15 @@ TEST(CsvAndJson, QuoteWhatWouldBreakARowAndEscapeControlBytes) {
     EXPECT_EQ(cli::CsvField("cr\r"), "\"cr\r\"");
     EXPECT_EQ(cli::CsvField(" padded "), "\" padded \"");
 
-    EXPECT_EQ(cli::JsonString("plain"), "\"plain\"");
-    EXPECT_EQ(cli::JsonString("q\"b\\"), "\"q\\\"b\\\\\"");
-    EXPECT_EQ(cli::JsonString(std::string("\x01\t\n\x1f", 4)), "\"\\u0001\\u0009\\u000a\\u001f\"");
-    EXPECT_EQ(cli::JsonString(u8"Периодичность"), std::string("\"") + u8"Периодичность" + "\"");
+    // Bytes as hex and back, all 256 of them; blanks are optional, anything else is refused.
+    std::string all, back;
+    for (int b = 0; b < 256; ++b) all += static_cast<char>(b);
+    ASSERT_TRUE(cli::BytesOfHex(cli::HexOfBytes(all), &back));
+    EXPECT_EQ(back, all);
+    EXPECT_EQ(cli::HexOfBytes("\xD2\xE5\x01"), "D2 E5 01");
+    ASSERT_TRUE(cli::BytesOfHex("d2E501", &back));
+    EXPECT_EQ(back, "\xD2\xE5\x01");
+    for (const char* bad : {"D", "D2 E", "GG", "D2,E5"}) EXPECT_FALSE(cli::BytesOfHex(bad, &back)) << bad;
 }
 
 TEST(Printable, ShowsControlBytesAndBrokenTextAsHex) {
@@ -113,10 +118,20 @@ TEST(Arguments, OptionsInEitherFormAndWordsAfterTheEndOfOptions) {
 
 TEST(Arguments, RefusesWhatCannotWork) {
     const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
-        {{"read", "--speed", "1234"}, "bad speed 1234"},   {{"read", "--speed", "9600x"}, "bad speed 9600x"},
-        {{"read", "--format", "xml"}, "bad format xml"},   {{"load", "--max-restarts", "-1"}, "bad count -1"},
-        {{"read", "--port"}, "--port needs a value"},      {{"read", "--port="}, "--port needs a port"},
-        {{"read", "--colour"}, "unknown option --colour"}, {{"read", "-o", ""}, "-o needs a file"},
+        {{"read", "--speed", "1234"}, "bad speed 1234"},
+        {{"read", "--speed", "9600x"}, "bad speed 9600x"},
+        {{"read", "--format", "xml"}, "bad format xml"},
+        {{"load", "--max-restarts", "-1"}, "bad count -1"},
+        {{"read", "--port"}, "--port needs a value"},
+        {{"read", "--port="}, "--port needs a port"},
+        {{"read", "--colour"}, "unknown option --colour"},
+        {{"read", "-o", ""}, "-o needs a file"},
+        // An empty list must not mean every row, and a second value must not silently win.
+        {{"apply", "--rows", ""}, "--rows needs a list"},
+        {{"apply", "--rows= \t"}, "--rows needs a list"},
+        {{"read", "-o", "a", "--output=b"}, "--output is given twice"},
+        {{"read", "--speed", "9600", "--speed", "19200"}, "--speed is given twice"},
+        {{"find", "--ports-from", ""}, "--ports-from needs a file"},
     };
     for (const auto& c : cases) {
         Arguments a;
@@ -131,6 +146,18 @@ TEST(Ports, ListFilesAndFileNames) {
     EXPECT_EQ(cli::PortFileName("/dev/serial/by-id/usb-X_Y-if00"), "usb-X_Y-if00");
     EXPECT_EQ(cli::PortFileName("COM3"), "COM3");
     EXPECT_EQ(cli::PortFileName("\\\\.\\COM12"), "COM12");
+    // A byte order mark, comments after a name, blanks of any kind around it.
+    EXPECT_EQ(cli::PortsOfList("\xEF\xBB\xBF/dev/ttyUSB0  # left\n\t/dev/ttyUSB1\t#right\r\n#\n  #\n"),
+              (std::vector<std::string>{"/dev/ttyUSB0", "/dev/ttyUSB1"}));
+
+    // {port} is filled in once, left to right, whatever the name holds.
+    EXPECT_EQ(cli::ExpandPortPattern("out/{port}-{port}.json", "/dev/x{port}y"),
+              "out/x{port}y-x{port}y.json");
+    EXPECT_EQ(cli::ExpandPortPattern("{port", "COM3"), "{port");
+
+    Arguments a;  // --ports-from adds up
+    EXPECT_EQ(Parse({"load", "--ports-from", "a", "--ports-from=b", "--port", "C"}, &a), "");
+    EXPECT_EQ(a.portsFrom, (std::vector<std::string>{"a", "b"}));
 }
 
 }  // namespace cli_test

@@ -1,12 +1,15 @@
 // krt42's tracing serial API over the scripted fake port, driven by the real driver and its
 // write worker: the trace shows exactly what went over the line, and nothing reaches the file
 // before the job's thread flushes.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "adapter/FrameCodec.h"
@@ -142,6 +145,53 @@ TEST_F(TraceTest, BytesBeyondTheRoomBetweenFlushesAreCountedNotKept) {
     Read(adapter::TRACE_EVENT, &none, &events);
     EXPECT_EQ(received.size(), cli::TracingSerialApi::MAX_PENDING_BYTES);
     EXPECT_EQ(events.back(), "trace overflow: 1048576 bytes of the line not shown");
+}
+
+// A reader that stops reading holds up the queued writer's own thread only: what finds the queue
+// full is dropped at once and counted, and the trace says so once there is room again.
+TEST(QueuedTrace, LinesThatFindTheQueueFullAreDroppedCountedAndTold) {
+    int pipeEnds[2];
+    ASSERT_EQ(pipe(pipeEnds), 0);
+    fcntl(pipeEnds[1], F_SETPIPE_SZ, 4096);  // the smallest pipe: full almost at once
+    std::FILE* out = fdopen(pipeEnds[1], "wb");
+    cli::QueuedTraceWriter writer(out, 16384);
+    ASSERT_TRUE(writer.Start());
+    krt_test::FakeSerialApi fake;
+    cli::TracingSerialApi api(fake, writer, "COM3", false);
+    const serial::PortHandle port = api.Open(kPort);
+    uint8_t bytes[600] = {};
+    auto traceSomeBytes = [&] {
+        fake.QueueRx(kPort, bytes, sizeof bytes);
+        uint32_t got = 0;
+        api.Read(port, bytes, sizeof bytes, &got);
+        api.Flush();
+    };
+    for (int i = 0; i < 200 && api.DroppedLines() == 0; ++i) traceSomeBytes();
+    ASSERT_EQ(api.DroppedLines(), 1u);  // one line of hex was refused, and nothing waited for room
+    traceSomeBytes();
+    ASSERT_EQ(api.DroppedLines(), 2u);
+
+    std::string all;
+    std::thread reader([&] {
+        char chunk[4096];
+        for (ssize_t n; (n = read(pipeEnds[0], chunk, sizeof chunk)) > 0;)
+            all.append(chunk, static_cast<size_t>(n));
+    });
+    // The writer's thread drains the queue into the reader; then there is room for the next lines.
+    for (int i = 0; i < 1000; ++i) {
+        const size_t before = api.DroppedLines();
+        traceSomeBytes();
+        if (api.DroppedLines() == before) break;
+    }
+    EXPECT_TRUE(writer.Close());
+    std::fclose(out);
+    reader.join();
+    close(pipeEnds[0]);
+    const size_t note = all.find("COM3 * trace overflow: ");
+    ASSERT_NE(note, std::string::npos);
+    EXPECT_EQ(all.substr(note + 23, all.find('\n', note) - note - 23),
+              std::to_string(api.DroppedLines()) + " lines dropped while the trace's reader was slow");
+    EXPECT_EQ(all.find("trace overflow", note + 23), std::string::npos);
 }
 
 }  // namespace

@@ -42,18 +42,18 @@ class Krt42(Krt42Case):
         csv = self.run_krt42("read", "--port", port, "--speed", "9600", "--format", "csv", "-o", out)
         self.assertEqual((csv.returncode, csv.stdout), (0, ""))
         csv_lines = out.read_text(encoding="utf-8").splitlines()
-        self.assertEqual(csv_lines[0], "row,param,index,value,unit,name,answered")
+        self.assertEqual(csv_lines[0], "row,param,index,value,unit,name,answered,bytes")
         self.assertEqual(len(csv_lines), 105)
-        self.assertEqual(csv_lines[3], "2,099,00,3.05,,Версия адаптера,yes")
-        self.assertEqual(csv_lines[104], "103,052,98,0,шт,Задание на запись параметра,yes")
+        self.assertEqual(csv_lines[3], "2,099,00,3.05,,Версия адаптера,yes,33 2E 30 35")
+        self.assertEqual(csv_lines[104], "103,052,98,0,шт,Задание на запись параметра,yes,30")
 
         config = json.loads(self.run_krt42("read", "--port", port, "--speed", "9600", "--format", "json").stdout)
         self.assertEqual((config["format"], config["tool"], config["port"], config["speed"]),
-                         (1, f"krt42 {VERSION}", port, 9600))
+                         (2, f"krt42 {VERSION}", port, 9600))
         rows = config["rows"]
         self.assertEqual([row["row"] for row in rows], list(range(104)))
-        self.assertEqual(rows[1], {"row": 1, "param": "006", "index": "00", "value": "17", "unit": "",
-                                   "name": "Идентификатор для радиообмена", "answered": True})
+        self.assertEqual(rows[1], {"row": 1, "param": "006", "index": "00", "value": "17", "bytes": "31 37",
+                                   "unit": "", "name": "Идентификатор для радиообмена", "answered": True})
         self.assertEqual({rows[r]["unit"] for r in range(6, 104, 2)}, {"сек"})
 
     def test_write_is_accepted_refused_with_the_adapters_text_or_unanswered(self):

@@ -362,6 +362,28 @@ TEST_F(LoadTest, DeadLineStopsTheLoadAsTheStopButtonDoesAndSaysSo) {
     EXPECT_EQ(host.status[1].size(), 2u);
 }
 
+TEST_F(LoadTest, LoadAfterAFailedOneOnTheSameOpenPortRunsToTheEnd) {
+    TempFile file("again.hex");
+    file.Write(Pattern(20));
+    Start(file);
+    Step();  // the first block
+    api.FailWrites(true);
+    for (int tick = 0; tick < 20 && proc.state != Idle; ++tick) Step();
+    ASSERT_EQ(proc.state, Idle);
+    ASSERT_TRUE(proc.lineFailed);
+
+    // The line is back; the port stays open as it was.
+    api.FailWrites(false);
+    const std::vector<uint8_t> before = Wire();
+    Start(file);
+    RunToEnd(100);
+    EXPECT_FALSE(proc.lineFailed);
+    EXPECT_EQ(Count(LM_FINISHED), 1);
+    EXPECT_EQ(host.bar.back(), 100);
+    EXPECT_EQ(host.status[1].size(), 1u);  // said once, for the failed load
+    EXPECT_EQ(Wire(), Concat(before, Concat(Plus(2), Pattern(20))));
+}
+
 TEST_F(LoadTest, ReadingEveryTickSeesAnRFromALineThatTakesEachWriteAtOnce) {
     TempFile file("every.hex");
     file.Write(Pattern(24));

@@ -300,7 +300,8 @@ TEST_F(ComDriverTest, LineFailedOnlyForAWriteGivenUpOrNeverStartedOnTheOpenPort)
     EXPECT_EQ(1, Command(ldr, COM_WRITE, &w));  // no port: refused, but no line failed
     EXPECT_FALSE(ldr.LineFailed());
 
-    // Bytes go out, then the port dies: the rest is given up and reported until a reopen.
+    // Bytes go out, then the port dies: the rest is given up and reported until the next write
+    // or a reopen.
     ASSERT_EQ(0, Open(ldr, 2, 9600, 8));
     api.ScriptWrites({FakeSerialApi::WriteStep{false, 10}});
     api.FailWrites(true);
@@ -335,6 +336,38 @@ TEST_F(ComDriverTest, LineFailedOnlyForAWriteGivenUpOrNeverStartedOnTheOpenPort)
     ASSERT_TRUE(WaitFor([&] { return api.WriteCalls() >= before + 2; }));
     EXPECT_EQ(0, Command(ldr, COM_CLOSE));
     EXPECT_FALSE(ldr.LineFailed());
+}
+
+TEST_F(ComDriverTest, LineFailedSpeaksOfTheWriteLastStartedOnly) {
+    ComWriteBlock<16> w;
+    Fill(w, Pattern(16));
+    ASSERT_EQ(0, Open(ldr, 2, 9600, 8));
+    for (const bool neverStarted : {false, true}) {
+        if (neverStarted) {
+            api.RefuseWorker(true);
+            EXPECT_EQ(3, Command(ldr, COM_WRITE, &w));
+            api.RefuseWorker(false);
+        } else {
+            api.FailWrites(true);
+            ASSERT_EQ(0, Command(ldr, COM_WRITE, &w));
+            ASSERT_TRUE(WaitUntilNotBusy(ldr));
+            api.FailWrites(false);
+        }
+        ASSERT_TRUE(ldr.LineFailed()) << neverStarted;
+        // The line works again: the next write on the same open port starts clean, before its
+        // worker has done anything, and stays clean once its bytes are out.
+        const std::size_t before = api.Written(2).size();
+        ASSERT_EQ(0, Command(ldr, COM_WRITE, &w));
+        EXPECT_FALSE(ldr.LineFailed()) << neverStarted;
+        ASSERT_TRUE(WaitUntilNotBusy(ldr));
+        EXPECT_FALSE(ldr.LineFailed()) << neverStarted;
+        EXPECT_EQ(before + 16, api.Written(2).size()) << neverStarted;
+    }
+    // ... and a write that fails again says so again.
+    api.FailWrites(true);
+    ASSERT_EQ(0, Command(ldr, COM_WRITE, &w));
+    ASSERT_TRUE(WaitUntilNotBusy(ldr));
+    EXPECT_TRUE(ldr.LineFailed());
 }
 
 TEST_F(ComDriverTest, LoaderKeyingRaisesRtsExactlyAroundTheWriteLoop) {

@@ -127,4 +127,27 @@ TEST(ConfiguratorTalk, WritesAreAcknowledgedOrRefusedWithTheAdaptersText) {
     EXPECT_EQ(tb.text[20][adapter::COL_VALUE], "0");
 }
 
+// What the configurator makes of two of the simulator's faults: neither costs it a time-out, and
+// rows stay empty all the same.
+TEST(ConfiguratorTalk, ShortArraysAndRepeatedAnswersLeaveRowsUnreadWithoutATimeOut) {
+    auto t = std::make_unique<Talk>();
+    ASSERT_EQ(t->adapterSim.Command("short-array 50", 0), "OK short-array 50");
+    t->link->StartParameterRead();
+    for (int step = 0; step < 6; ++step) ASSERT_TRUE(t->Exchange()) << "step " << step;
+    EXPECT_EQ(t->link->state.ParamIndex, -1);
+    for (int row = 5; row < Table::kRows; ++row)
+        EXPECT_EQ(t->table.text[row][adapter::COL_VALUE].empty(), row >= 5 + 50) << row;
+
+    // The stale copy comes first in each chunk, so every step takes the answer of the step
+    // before it, and the polling array is never taken at all.
+    t = std::make_unique<Talk>();
+    ASSERT_EQ(t->adapterSim.Command("repeat-previous on", 0), "OK repeat-previous on");
+    t->link->StartParameterRead();
+    for (int step = 0; step < 6; ++step) ASSERT_TRUE(t->Exchange()) << "step " << step;
+    EXPECT_EQ(t->link->state.ParamIndex, -1);
+    EXPECT_EQ(t->table.text[4][adapter::COL_VALUE], "42");
+    for (int row = 5; row < Table::kRows; ++row)
+        EXPECT_TRUE(t->table.text[row][adapter::COL_VALUE].empty()) << row;
+}
+
 }  // namespace

@@ -2,10 +2,14 @@
 // answer pacing, the loader's side and the control commands.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
+#include <string>
+#include <vector>
 
 #include "adapter/AdapterLink.h"
 #include "simulator/SimFrames.h"
+#include "simulator/SimOptions.h"
 #include "tests/unit/simulator/SimTestSupport.h"
 
 namespace {
@@ -143,14 +147,14 @@ TEST(SimulatedLine, SilentAndBadChecksumModes) {
     EXPECT_EQ(e.GetStats().silenced, 1);
     EXPECT_EQ(e.Command("silent off", 0), "OK silent off");
 
-    EXPECT_EQ(e.Command("badcrc on", 0), "OK badcrc on");
+    EXPECT_EQ(e.Command("bad-crc on", 0), "OK bad-crc on");
     Feed(e, Probe());
     const Bytes bad = Drain(e);
     const Bytes good = sim::BuildFrame(0x03, "\t0\t003\x0C\t2\x0C");
     ASSERT_EQ(bad.size(), good.size());
     EXPECT_TRUE(std::equal(good.begin(), good.end() - 1, bad.begin()));
     EXPECT_NE(adapter::Crc16Xmodem(bad.data() + 2, static_cast<uint16_t>(bad.size() - 2)), 0);
-    EXPECT_EQ(e.Command("badcrc off", 0), "OK badcrc off");
+    EXPECT_EQ(e.Command("bad-crc off", 0), "OK bad-crc off");
     Feed(e, Probe());
     EXPECT_EQ(Drain(e), good);
 }
@@ -158,7 +162,7 @@ TEST(SimulatedLine, SilentAndBadChecksumModes) {
 TEST(SimulatedLine, ControlCommandsAnswerOkOrErr) {
     FakeHost host;
     sim::Engine e(host, sim::Options{});
-    for (const char* bad : {"split x", "split -1", "delay", "speed 0", "speed abc", "silent maybe", "badcrc",
+    for (const char* bad : {"split x", "split -1", "delay", "speed 0", "speed abc", "silent maybe", "bad-crc",
                             "refuse", "frob", "unplug now", "R 2"})
         EXPECT_EQ(e.Command(bad, 0).compare(0, 4, "ERR "), 0) << bad;
     EXPECT_EQ(e.Command("unplug\r", 0), "OK unplugged");
@@ -269,6 +273,212 @@ TEST(SimulatedLine, UnplugsForGoodOnceTheReceivedCountIsReached) {
     EXPECT_EQ(host.unplugs, 1);
     Feed(e, Bytes(1, 0));
     EXPECT_EQ(host.unplugs, 2);
+}
+
+// The faults a client must survive without a time-out telling it: short arrays, stale repeated
+// answers, late write replies, forgotten writes.
+Bytes ReadPolling() {
+    return sim::BuildFrame(0x0C, "\t0\t052\t0\t099\x0C");
+}
+
+// Writing element 02 of 052 with the value 15.
+Bytes WriteRow7() {
+    return sim::BuildFrame(0x14, "\t0\t052\t02\t1\x0C\t15\x0C");
+}
+
+std::string DataOf(const Bytes& frame) {  // between DLE STX and DLE ETX
+    return frame.size() < 11 ? "" : std::string(frame.begin() + 7, frame.end() - 4);
+}
+
+TEST(SimulatedFaults, ShortArraysCarryFewerElementsAndSayHowMany) {
+    FakeHost host;
+    sim::Options opt;
+    opt.shortArray = 50;
+    sim::Engine e(host, opt);
+    Feed(e, ReadPolling());
+    const Bytes answer = Drain(e);
+    EXPECT_EQ(adapter::Crc16Xmodem(answer.data() + 2, static_cast<uint16_t>(answer.size() - 2)), 0);
+    const std::string data = DataOf(answer);
+    const std::string head = "\t0\t052\t0\t050\x0C";
+    ASSERT_EQ(data.compare(0, head.size(), head), 0) << data;
+    EXPECT_EQ(std::count(data.begin(), data.end(), '\x0C'), 1 + 50);
+    EXPECT_TRUE(host.Logged("TX fn=14 hex=10 01 10 1F 14"));
+    EXPECT_NE(host.log.back().find("| values 052[0+50] (short array: 50 of 99)"), std::string::npos);
+
+    // Shorter requests are not touched; 0 gives every element again.
+    EXPECT_EQ(e.Command("short-array 2", 0), "OK short-array 2");
+    Feed(e, sim::BuildFrame(0x0C, "\t0\t099\t1\t001\x0C"));
+    EXPECT_EQ(DataOf(Drain(e)), "\t0\t099\t1\t001\x0C\t1207\t\x0C");
+    Feed(e, sim::BuildFrame(0x0C, "\t0\t052\t97\t010\x0C"));
+    EXPECT_EQ(DataOf(Drain(e)).compare(0, 14, "\t0\t052\t97\t002\x0C"), 0);
+    EXPECT_EQ(e.Command("short-array 0", 0), "OK short-array 0");
+    Feed(e, ReadPolling());
+    EXPECT_EQ(DataOf(Drain(e)).compare(0, 13, "\t0\t052\t0\t099\x0C"), 0);
+}
+
+TEST(SimulatedFaults, RepeatsThePreviousAnswerAheadOfEachNewOneInOneWrite) {
+    FakeHost host;
+    sim::Options opt;
+    opt.repeatPrevious = true;
+    sim::Engine e(host, opt);
+    const Bytes first = sim::BuildFrame(0x03, "\t0\t003\x0C\t2\x0C");
+    const Bytes second = sim::BuildFrame(0x03, "\t0\t006\x0C\t17\x0C");
+    // The first answer of a run has none before it.
+    Feed(e, Probe());
+    EXPECT_EQ(e.TakeDue(0), first);
+    EXPECT_FALSE(e.HasOutput());
+    EXPECT_FALSE(host.Logged("REPEAT"));
+
+    Feed(e, sim::BuildFrame(0x1D, "\t0\t006\x0C"));
+    Bytes both = first;
+    both.insert(both.end(), second.begin(), second.end());
+    EXPECT_EQ(e.TakeDue(0), both);
+    EXPECT_FALSE(e.HasOutput());
+    EXPECT_TRUE(host.Logged("REPEAT hex=" + sim::HexDump(first) + " | the previous answer again"));
+
+    // Switched off, each answer goes alone.
+    EXPECT_EQ(e.Command("repeat-previous off", 0), "OK repeat-previous off");
+    Feed(e, Probe());
+    EXPECT_EQ(Drain(e), first);
+    EXPECT_EQ(e.GetStats().answered, 3);
+}
+
+TEST(SimulatedFaults, RepliesToWritesLateAndHoldsLaterAnswersBehind) {
+    FakeHost host;
+    sim::Options opt;
+    opt.lateWriteReplyMs = 3000;
+    opt.delayMs = 100;
+    sim::Engine e(host, opt);
+    const Bytes reply = sim::BuildFrame(0x7F, "\t0\t052\t02\t1\x0C\t\x0C");
+    const Bytes value = sim::BuildFrame(0x03, "\t0\t003\x0C\t2\x0C");
+    // Reads keep the usual delay.
+    Feed(e, Probe(), 500);
+    EXPECT_EQ(e.NextDue(), 600);
+    EXPECT_EQ(e.TakeDue(600), value);
+
+    Feed(e, WriteRow7(), 1000);
+    EXPECT_NE(host.log.back().find("| write 052[02] accepted (late by 3000 ms)"), std::string::npos);
+    Feed(e, Probe(), 1500);
+    EXPECT_EQ(e.NextDue(), 4000);
+    EXPECT_TRUE(e.TakeDue(3999).empty());
+    sim::Flow flow = sim::Flow::Hold;
+    std::string note;
+    EXPECT_EQ(e.TakeDue(4000, &flow, &note), reply);
+    EXPECT_EQ(note, "LATE sent 3000 ms after the request | write 052[02] accepted");
+    // The read that came meanwhile is answered behind the late reply, never ahead of it.
+    EXPECT_EQ(e.TakeDue(4000, &flow, &note), value);
+    EXPECT_EQ(note, "");
+
+    EXPECT_EQ(e.Command("late-write-reply 0", 5000), "OK late-write-reply 0");
+    Feed(e, WriteRow7(), 5000);
+    EXPECT_EQ(e.NextDue(), 5100);
+}
+
+TEST(SimulatedFaults, ForgottenWritesAreAcknowledgedButNotStored) {
+    FakeHost host;
+    sim::Options opt;
+    opt.forgetWrites = true;
+    sim::Engine e(host, opt);
+    const std::string accepted = "\t0\t052\t02\t1\x0C\t\x0C";
+    Feed(e, WriteRow7());
+    EXPECT_EQ(DataOf(Drain(e)), accepted);
+    EXPECT_NE(host.log.back().find("| write 052[02] accepted (forgotten)"), std::string::npos);
+    Feed(e, sim::BuildFrame(0x03, "\t0\t006\x0C\t99\x0C"));
+    EXPECT_EQ(DataOf(Drain(e)), "\t0\t006\x0C\t\x0C");
+    Feed(e, sim::BuildFrame(0x0C, "\t0\t052\t2\t001\x0C"));
+    EXPECT_EQ(DataOf(Drain(e)), "\t0\t052\t2\t001\x0C\t2\t\xE8\xE2\x0C");
+    Feed(e, sim::BuildFrame(0x1D, "\t0\t006\x0C"));
+    EXPECT_EQ(DataOf(Drain(e)), "\t0\t006\x0C\t17\x0C");
+    // What the adapter cannot take it still refuses.
+    Feed(e, sim::BuildFrame(0x03, "\t0\t006\x0C\t" + std::string(46, '9') + "\x0C"));
+    EXPECT_NE(DataOf(Drain(e)), "\t0\t006\x0C\t\x0C");
+
+    EXPECT_EQ(e.Command("forget-writes off", 0), "OK forget-writes off");
+    Feed(e, WriteRow7());
+    EXPECT_EQ(DataOf(Drain(e)), accepted);
+    Feed(e, sim::BuildFrame(0x0C, "\t0\t052\t2\t001\x0C"));
+    EXPECT_EQ(DataOf(Drain(e)), "\t0\t052\t2\t001\x0C\t15\t\xE8\xE2\x0C");
+}
+
+TEST(SimulatedFaults, TheFirstWriteStallsTheLineAndGetsNoAnswer) {
+    FakeHost host;
+    sim::Options opt;
+    opt.stallAtWrite = true;
+    sim::Engine e(host, opt);
+    Feed(e, Probe());
+    EXPECT_FALSE(Drain(e).empty());  // reads are answered as usual
+    Feed(e, WriteRow7(), 10);
+    sim::Flow flow = sim::Flow::None;
+    EXPECT_EQ(e.TakeDue(10, &flow), Bytes{sim::Engine::XOFF});
+    EXPECT_EQ(flow, sim::Flow::Hold);
+    EXPECT_FALSE(e.HasOutput());
+    EXPECT_TRUE(e.GetOptions().stalled);
+    EXPECT_TRUE(host.Logged("STALL at the first write | write 052[02+1]"));
+}
+
+// The switch table: both ends of it take the same spellings and the same values.
+TEST(SimulatorSwitches, CommandLineAndCommandsShareOneTable) {
+    sim::Options o;
+    bool help = true;
+    std::string error;
+    ASSERT_TRUE(sim::ParseCommandLine({"--link",
+                                       "/tmp/x",
+                                       "--speed",
+                                       "19200",
+                                       "--mode",
+                                       "loader",
+                                       "--r-after",
+                                       "10,5",
+                                       "--ignore-write",
+                                       "052:20",
+                                       "--ignore-write",
+                                       "006",
+                                       "--bad-crc",
+                                       "--short-array",
+                                       "50",
+                                       "--repeat-previous",
+                                       "--late-write-reply",
+                                       "2500",
+                                       "--forget-writes",
+                                       "--refuse",
+                                       u8"Нет"},
+                                      o, help, error))
+        << error;
+    EXPECT_FALSE(help);
+    EXPECT_EQ(o.link, "/tmp/x");
+    EXPECT_EQ(o.speed, 19200);
+    EXPECT_EQ(o.mode, sim::Mode::Loader);
+    EXPECT_EQ(o.rAfter, (std::vector<long>{10, 5}));
+    EXPECT_EQ(o.ignoredWrites, (std::vector<std::pair<int, int>>{{52, 20}, {6, 0}}));
+    EXPECT_TRUE(o.badCrc && o.repeatPrevious && o.forgetWrites);
+    EXPECT_EQ(o.shortArray, 50);
+    EXPECT_EQ(o.lateWriteReplyMs, 2500);
+    EXPECT_EQ(o.refusal, "\x8D\xA5\xE2");
+    ASSERT_TRUE(sim::ParseCommandLine({"--help"}, o, help, error));
+    EXPECT_TRUE(help);
+    for (const std::vector<std::string>& bad : std::vector<std::vector<std::string>>{{"--speed", "1234"},
+                                                                                     {"--short-array", "x"},
+                                                                                     {"--late-write-reply"},
+                                                                                     {"--r-after", "5,0"},
+                                                                                     {"--ignore-write", "52"},
+                                                                                     {"--mode", "both"},
+                                                                                     {"--badcrc"},
+                                                                                     {"stats"},
+                                                                                     {"--R"}})
+        EXPECT_FALSE(sim::ParseCommandLine(bad, o, help, error)) << bad[0];
+
+    // Every command that sets a switch is the option's name and takes what the option takes.
+    FakeHost host;
+    sim::Engine e(host, sim::Options{});
+    for (const char* line :
+         {"short-array 50", "repeat-previous on", "late-write-reply 2500", "forget-writes on", "bad-crc on"})
+        EXPECT_EQ(e.Command(line, 0), std::string("OK ") + line);
+    EXPECT_TRUE(e.GetOptions().repeatPrevious && e.GetOptions().forgetWrites && e.GetOptions().badCrc);
+    EXPECT_EQ(e.GetOptions().shortArray, 50);
+    EXPECT_EQ(e.GetOptions().lateWriteReplyMs, 2500);
+    for (const char* line : {"badcrc on", "repeat-previous", "forget-writes yes", "short-array -1",
+                             "link /tmp/y", "ixon on", "help"})
+        EXPECT_EQ(e.Command(line, 0).compare(0, 4, "ERR "), 0) << line;
 }
 
 }  // namespace

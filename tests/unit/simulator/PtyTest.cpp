@@ -317,6 +317,39 @@ TEST(SimulatorOverPty, RestartsEveryNBytesThenHangsUpSoThatTheProgramsWritesFail
     std::filesystem::remove_all(dir);
 }
 
+// True once the file holds text, within the time.
+bool WaitForText(const std::string& path, const std::string& text, int timeoutMs) {
+    for (const auto end = Clock::now() + std::chrono::milliseconds(timeoutMs); Clock::now() < end;
+         usleep(10000))
+        if (Slurp(path).find(text) != std::string::npos) return true;
+    return false;
+}
+
+TEST(SimulatorOverPty, ALateWriteReplyWaitsInThePortForTheNextProgram) {
+    const std::string dir = TempDir();
+    ASSERT_FALSE(dir.empty());
+    const std::string link = dir + "/com7", log = dir + "/sim.log";
+    SimProcess sim({"--link", link, "--log", log, "--late-write-reply", "200"});
+    ASSERT_TRUE(sim.Started());
+    ASSERT_EQ(sim.ReadLine().compare(0, 6, "READY "), 0);
+    // The program writes element 02 of 052 and has closed the port before the reply comes.
+    int fd = OpenLine(link, B9600);
+    ASSERT_GE(fd, 0);
+    ASSERT_TRUE(WriteAll(fd, sim::BuildFrame(0x14, "\t0\t052\t02\t1\x0C\t15\x0C")));
+    ASSERT_TRUE(WaitForText(log, "RX speed=9600 fn=14", 5000));
+    close(fd);
+    ASSERT_TRUE(WaitForText(log, "LATE sent 200 ms after the request | write 052[02] accepted", 5000));
+    // The next program to open the port finds the reply waiting in its input.
+    fd = OpenLine(link, B9600);
+    ASSERT_GE(fd, 0);
+    const Bytes reply = sim::BuildFrame(0x7F, "\t0\t052\t02\t1\x0C\t\x0C");
+    EXPECT_EQ(ReadFor(fd, reply.size(), 5000), reply);
+    close(fd);
+    EXPECT_EQ(sim.Command("quit"), "OK quit");
+    EXPECT_TRUE(sim.Wait(5000));
+    std::filesystem::remove_all(dir);
+}
+
 TEST(SimulatorOverPty, DrivesARealTtyAtItsOwnSpeed) {
     // The far end of a pty stands in for the wire of a real serial device.
     const int wire = posix_openpt(O_RDWR | O_NOCTTY);
