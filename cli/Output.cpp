@@ -5,12 +5,14 @@
 #include <cstdint>
 #include <cstring>
 
-#include "cli/Jobs.h"
-#include "cli/Platform.h"
-#include "cli/Text.h"
 #include "framework/Mutex.h"
+#include "tray/Exit.h"
+#include "tray/Platform.h"
+#include "tray/Text.h"
 
 namespace cli {
+
+using namespace tray;
 
 namespace {
 
@@ -245,6 +247,45 @@ void LoadProgress::Show(size_t only) {
         std::fflush(stderr);
         break;  // every port's line is drawn
     }
+}
+
+std::string RowName(const std::string& param, const std::string& index) {
+    return param + (index.empty() ? std::string() : ":" + index);
+}
+
+std::string Quoted(const std::string& utf8) {
+    return "\"" + Printable(utf8) + "\"";
+}
+
+std::string DifferenceLine(const Difference& d) {
+    // Where the texts look alike but the bytes differ, the bytes follow in hex so that the
+    // difference can be seen.
+    const bool alike = d.fileValue == d.adapterValue;
+    return "row " + std::to_string(d.row) + "  " + RowName(d.param, d.index) + "  file " +
+           Quoted(d.fileValue) + (alike ? " [" + HexOfBytes(d.fileBytes) + "]" : "") + "  adapter " +
+           Quoted(d.adapterValue) + (alike ? " [" + HexOfBytes(d.adapterBytes) + "]" : "");
+}
+
+std::string AppliedLine(const AppliedRow& r) {
+    std::string line = "row " + std::to_string(r.d.row) + "  " + RowName(r.d.param, r.d.index) + "  " +
+                       Quoted(r.d.adapterValue) + " -> " + Quoted(r.d.fileValue) + "  ";
+    switch (r.result) {
+        case AppliedRow::Refused:
+            return line + "refused: " + Printable(r.refusal);
+        case AppliedRow::NotSent:
+            return line + "unanswered (not sent)";
+        default:
+            return line + AppliedResultName(r.result);
+    }
+}
+
+std::string ReadBackLine(const ReadBackRow& r) {
+    const std::string head =
+        "row " + std::to_string(r.row) + "  " + RowName(r.param, r.index) + "  read back";
+    if (!r.answered) return head + ": no answer";
+    return head + " " + Quoted(r.value) + ", written " + Quoted(r.writtenValue) +
+           (r.value == r.writtenValue ? " [" + HexOfBytes(r.bytes) + " / " + HexOfBytes(r.writtenBytes) + "]"
+                                      : std::string());
 }
 
 }  // namespace cli

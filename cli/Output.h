@@ -9,9 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "cli/ConfigFile.h"
-#include "cli/Platform.h"
 #include "framework/Mutex.h"
+#include "tray/Configuration.h"
+#include "tray/Platform.h"
+#include "tray/PortWork.h"
 
 namespace cli {
 
@@ -53,11 +54,23 @@ class OutputFile {
 
 // Why a name given for writing (-o, --trace) must not be written: a terminal (which may be a serial
 // line) or one of the ports; "" when it may. `*kind` and `*resolved` tell what it leads to.
-std::string ForbiddenTarget(const std::string& path, const std::vector<std::string>& ports, TargetKind* kind,
-                            std::string* resolved);
+std::string ForbiddenTarget(const std::string& path, const std::vector<std::string>& ports,
+                            tray::TargetKind* kind, std::string* resolved);
+
+// The lines of the port commands, as a person and a script read them.
+// "052:07", or "003" for a plain parameter's row.
+std::string RowName(const std::string& param, const std::string& index);
+// A value in quotes, control characters as \xNN.
+std::string Quoted(const std::string& utf8);
+// "row 12  052:07  file \"15\"  adapter \"0\"", with the bytes in hex where the texts look alike.
+std::string DifferenceLine(const tray::Difference& d);
+// "row 7  052:02  \"2\" -> \"9\"  written".
+std::string AppliedLine(const tray::AppliedRow& row);
+// "row 12  052:07  read back \"0\", written \"15\"" or "... read back: no answer".
+std::string ReadBackLine(const tray::ReadBackRow& row);
 
 // The rows as an aligned table for a person: control characters shown as \xNN.
-std::string TableText(const std::vector<ConfigRow>& rows);
+std::string TableText(const std::vector<tray::ConfigRow>& rows);
 
 // The progress of one or more loads on standard error: on a terminal a line per port redrawn in
 // place, otherwise a plain line per port every second. The jobs' threads only note where they

@@ -27,7 +27,7 @@ class Krt42Console(unittest.TestCase):
             self.assertEqual(code, 0)
             lines = out.splitlines()
             self.assertEqual(len(lines), 105)
-            self.assertEqual(lines[6], "5,052,00,500,мс,Периодичность опроса,yes")
+            self.assertEqual(lines[6], "5,052,00,500,мс,Периодичность опроса,yes,35 30 30")
             code, out, err = self.run_exe(rig, "find", "--port", "COM9", stderr=subprocess.PIPE)
             self.assertEqual(code, 6, (out, err))
 
@@ -37,7 +37,8 @@ class Krt42Console(unittest.TestCase):
             self.assertEqual(self.run_exe(rig, "write", "--port", "COM3", "--speed", "4800", "1", "Тест")[0], 0)
             self.assertIn("09 D2 E5 F1 F2 0C", "\n".join(sim.log_lines()).upper())
             code, out = self.run_exe(rig, "read", "--port", "COM3", "--speed", "4800", "--format", "csv")
-            self.assertEqual(out.splitlines()[2], "1,006,00,?хёЄ,,Идентификатор для радиообмена,yes")
+            self.assertEqual(out.splitlines()[2],
+                             "1,006,00,?хёЄ,,Идентификатор для радиообмена,yes,D2 E5 F1 F2")
             # A character the code page lacks is refused, not sent as '?'.
             code, _, err = self.run_exe(rig, "write", "--port", "COM3", "--speed", "4800", "1", "7✓",
                                         stderr=subprocess.PIPE)
