@@ -25,7 +25,7 @@ std::vector<Event> Events::Since(int64_t lastId, bool* gap) {
     std::lock_guard<std::mutex> lock(mutex_);
     std::vector<Event> out;
     const int64_t oldest = ring_.empty() ? next_ : ring_.front().id;
-    *gap = lastId > 0 && lastId + 1 < oldest;
+    *gap = lastId + 1 < oldest;
     // Job events that the ring has already dropped come first, from the longer store.
     for (const Event& e : results_) {
         if (e.id > lastId && e.id < oldest) out.push_back(e);

@@ -27,7 +27,7 @@ class Events {
     // Adds an event; wakes every waiting stream. Gives its id.
     int64_t Publish(const std::string& type, const std::string& data);
 
-    // The events after `lastId` (0: none of the past) that are still kept, oldest first: those of
+    // The events after `lastId` that are still kept, oldest first: those of
     // the ring, and every job event since then even when the ring has moved past it. `gap`: some
     // port events after lastId are gone (the client should fetch the tray again).
     std::vector<Event> Since(int64_t lastId, bool* gap);
