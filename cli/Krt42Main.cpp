@@ -32,19 +32,27 @@ const char kAbout[] =
 
 std::string HelpText() {
     constexpr size_t kSummaryColumn = 42;
+    constexpr size_t kUsageWidth = 76;
     std::string text = "usage: krt42 COMMAND [OPTIONS]\n\n";
     for (const Command* c : Commands()) {
-        const std::string usage = "  " + UsageLine(c->name, c->options, c->words);
-        text += usage.size() + 2 <= kSummaryColumn ? usage + std::string(kSummaryColumn - usage.size(), ' ')
-                                                   : usage + "\n" + std::string(kSummaryColumn, ' ');
+        std::string usage = "  " + UsageLine(c->name, c->options, c->words, kUsageWidth);
+        for (size_t at = 0; (at = usage.find('\n', at)) != std::string::npos; at += 3)
+            usage.insert(at + 1, "  ");
+        const size_t last =
+            usage.size() - (usage.rfind('\n') == std::string::npos ? 0 : usage.rfind('\n') + 1);
+        text += last + 2 <= kSummaryColumn ? usage + std::string(kSummaryColumn - last, ' ')
+                                           : usage + "\n" + std::string(kSummaryColumn, ' ');
         text += c->summary + std::string("\n");
     }
     text += "\noptions:\n";
     constexpr size_t kHelpColumn = 28;
     for (const Option& o : Options()) {
-        std::string name = std::string("  ") + o.name +
-                           (o.alias ? std::string(", ") + o.alias : std::string()) +
-                           (o.arg ? std::string(" ") + o.arg : std::string());
+        // The short spelling first, as manual pages write them: "-o, --output FILE", "-h, --help".
+        const bool aliasShort = o.alias != nullptr && o.alias[1] != '-';
+        const std::string spellings = o.alias == nullptr ? std::string(o.name)
+                                      : aliasShort       ? std::string(o.alias) + ", " + o.name
+                                                         : std::string(o.name) + ", " + o.alias;
+        std::string name = "  " + spellings + (o.arg ? std::string(" ") + o.arg : std::string());
         text += name.size() + 2 <= kHelpColumn ? name + std::string(kHelpColumn - name.size(), ' ')
                                                : name + "\n" + std::string(kHelpColumn, ' ');
         text += o.help + std::string("\n");

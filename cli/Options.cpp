@@ -229,17 +229,31 @@ std::string ParseArguments(const std::vector<std::string>& words, Arguments* a) 
     return std::string();
 }
 
-std::string UsageLine(const char* command, const std::vector<OptionUse>& options, const char* words) {
-    std::string line = command;
-    if (!options.empty() || (words != nullptr && *words != '\0')) line += line.size() < 5 ? " " : "";
+std::string UsageLine(const char* command, const std::vector<OptionUse>& options, const char* words,
+                      size_t width) {
+    std::string name = command;
+    if (name.size() < 5) name += std::string(5 - name.size(), ' ');
+    std::vector<std::string> parts;
     for (const OptionUse& use : options) {
         const Option* o = OptionNamed(use.name);
         std::string text = o->name;
-        if (o->arg != nullptr) text += std::string(" ") + o->arg + (o->repeated && use.required ? "..." : "");
-        line += " " + (use.required ? text : "[" + text + "]");
+        if (o->arg != nullptr)
+            text += std::string(" ") + o->arg + (o->repeated && use.required && !use.once ? "..." : "");
+        parts.push_back(use.required ? text : "[" + text + "]");
     }
-    if (words != nullptr && *words != '\0') line += std::string(" ") + words;
-    return line;
+    if (words != nullptr && *words != '\0') parts.push_back(words);
+    if (parts.empty()) return command;
+    // Continued lines start under the first option.
+    std::string out = name, line = name;
+    for (const std::string& part : parts) {
+        if (line.size() + 1 + part.size() > width && line.size() > name.size()) {
+            out += "\n" + std::string(name.size(), ' ');
+            line = std::string(name.size(), ' ');
+        }
+        out += " " + part;
+        line += " " + part;
+    }
+    return out;
 }
 
 std::vector<std::string> PortsOfList(const std::string& text) {

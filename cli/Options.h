@@ -54,10 +54,13 @@ std::string ParseArguments(const std::vector<std::string>& words, Arguments* a);
 struct OptionUse {
     const char* name;
     bool required;
+    bool once = false;  // an option that may be repeated elsewhere takes one value here
 };
 
-// The usage of a command as --help shows it: "read  --port P... [--speed S] ... [FILE]".
-std::string UsageLine(const char* command, const std::vector<OptionUse>& options, const char* words);
+// The usage of a command as --help shows it: "read  --port P... [--speed S] ... FILE", its lines
+// wrapped before `width` columns.
+std::string UsageLine(const char* command, const std::vector<OptionUse>& options, const char* words,
+                      size_t width = 78);
 
 // The ports of a --ports-from file: one a line. A byte order mark in front is skipped, # starts a
 // comment anywhere on a line, blanks around a name are dropped and empty lines skipped.

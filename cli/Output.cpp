@@ -148,16 +148,11 @@ bool OutputFile::Commit(const std::string& text, std::string* error) {
     return true;
 }
 
-std::string TableText(const std::vector<ConfigRow>& rows) {
-    std::vector<std::vector<std::string>> table = {
-        {"row", "param", "index", "value", "unit", "name", "answered"}};
-    for (const ConfigRow& r : rows) {
-        table.push_back({std::to_string(r.row), Printable(r.param), Printable(r.index), Printable(r.value),
-                         Printable(r.unit), Printable(r.name), r.answered ? "yes" : "no"});
-    }
-    std::vector<size_t> widths(table[0].size(), 0);
+std::string AlignedTable(const std::vector<std::vector<std::string>>& table) {
+    std::vector<size_t> widths(table.empty() ? 0 : table[0].size(), 0);
     for (const auto& line : table) {
-        for (size_t k = 0; k < line.size(); ++k) widths[k] = std::max(widths[k], Width(line[k]));
+        for (size_t k = 0; k < line.size() && k < widths.size(); ++k)
+            widths[k] = std::max(widths[k], Width(line[k]));
     }
     std::string out;
     for (const auto& line : table) {
@@ -168,6 +163,16 @@ std::string TableText(const std::vector<ConfigRow>& rows) {
         out += "\n";
     }
     return out;
+}
+
+std::string TableText(const std::vector<ConfigRow>& rows) {
+    std::vector<std::vector<std::string>> table = {
+        {"row", "param", "index", "value", "unit", "name", "answered"}};
+    for (const ConfigRow& r : rows) {
+        table.push_back({std::to_string(r.row), Printable(r.param), Printable(r.index), Printable(r.value),
+                         Printable(r.unit), Printable(r.name), r.answered ? "yes" : "no"});
+    }
+    return AlignedTable(table);
 }
 
 LoadProgress::LoadProgress(const std::vector<std::string>& ports)

@@ -69,6 +69,8 @@ std::string AppliedLine(const tray::AppliedRow& row);
 // "row 12  052:07  read back \"0\", written \"15\"" or "... read back: no answer".
 std::string ReadBackLine(const tray::ReadBackRow& row);
 
+// Columns aligned by the characters a terminal shows, two blanks apart; the first line a header.
+std::string AlignedTable(const std::vector<std::vector<std::string>>& table);
 // The rows as an aligned table for a person: control characters shown as \xNN.
 std::string TableText(const std::vector<tray::ConfigRow>& rows);
 

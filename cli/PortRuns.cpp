@@ -110,7 +110,9 @@ int PortRuns::Gather(bool many) {
         if (!ReadWholeFile(list, &bytes, &error)) return Usage(error);
         for (const std::string& port : PortsOfList(bytes)) ports_.push_back(port);
     }
-    if (ports_.empty()) return Usage("--port is missing");
+    if (ports_.empty()) {
+        return Usage(a_.portsFrom.empty() ? "--port is missing" : "the --ports-from files name no port");
+    }
     if (!many && ports_.size() > 1) return Usage(std::string(kind_) + " takes one --port");
     std::set<std::string> seen;
     for (const std::string& port : ports_) {

@@ -310,18 +310,27 @@ class Handlers {
         }
         // Where a reconnecting client left off; a new one starts from now.
         int64_t last = c_.events.LastId();
-        if (req.has_header("Last-Event-ID")) last = std::atoll(req.get_header_value("Last-Event-ID").c_str());
+        bool earlierRun = false;
+        if (req.has_header("Last-Event-ID")) {
+            const int64_t given = std::atoll(req.get_header_value("Last-Event-ID").c_str());
+            // An id this station never gave comes from an earlier run: the client reads the tray
+            // again and follows from now.
+            earlierRun = given > last;
+            if (!earlierRun) last = given;
+        }
         res.set_header("Cache-Control", "no-store");
         res.set_header("X-Accel-Buffering", "no");
         auto position = std::make_shared<int64_t>(last);
         auto started = std::make_shared<bool>(false);
+        auto reset = std::make_shared<bool>(earlierRun);
         Context* c = &c_;
         res.set_chunked_content_provider(
             "text/event-stream",
-            [c, position, started](size_t, httplib::DataSink& sink) {
+            [c, position, started, reset](size_t, httplib::DataSink& sink) {
                 if (!*started) {
                     *started = true;
-                    const std::string hello = "retry: 2000\n\n";
+                    const std::string hello =
+                        std::string("retry: 2000\n\n") + (*reset ? "event: reset\ndata: {}\n\n" : "");
                     if (!sink.write(hello.data(), hello.size())) return false;
                 }
                 if (!c->events.Wait(*position, kKeepAliveCommentMs)) return false;

@@ -6,6 +6,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <httplib.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -154,6 +155,12 @@ int Serve(const tray::ServeSettings& s) {
     server.set_read_timeout(10, 0);
     server.set_write_timeout(10, 0);
     server.set_payload_max_length(MAX_CONFIGURATION_BYTES + 4096);
+    // The library's own options would share the address with another station (SO_REUSEPORT), which
+    // would then answer every other request: the address is ours alone.
+    server.set_socket_options([](int sock) {
+        int on = 1;
+        ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    });
     InstallRoutes(server, context);
     if (!server.bind_to_port(host, port)) {
         Log("cannot listen on " + s.listen + ": " + std::strerror(errno));
@@ -161,14 +168,20 @@ int Serve(const tray::ServeSettings& s) {
     }
     std::thread listener([&server] { server.listen_after_bind(); });
 
-    const std::string shown = host.find(':') != std::string::npos ? "[" + host + "]" : host;
+    // An address for every interface is no address to open: the host's own name stands for it.
+    std::string shown = host.find(':') != std::string::npos ? "[" + host + "]" : host;
+    if (host == "0.0.0.0" || host == "::") {
+        char name[256] = {};
+        if (::gethostname(name, sizeof name - 1) == 0 && name[0] != '\0') shown = name;
+    }
+    const std::string tray = std::to_string(s.ports.size()) + (s.ports.size() == 1 ? " port" : " ports");
     const std::string url = "http://" + shown + ":" + std::to_string(port) + "/";
     if (token.empty()) {
-        Log("the tray of " + std::to_string(s.ports.size()) + " ports at " + url);
+        Log("the tray of " + tray + " at " + url);
     } else if (freshToken) {
-        Log("the tray of " + std::to_string(s.ports.size()) + " ports at " + url + "?token=" + token);
+        Log("the tray of " + tray + " at " + url + "?token=" + token);
     } else {
-        Log("the tray of " + std::to_string(s.ports.size()) + " ports at " + url + " (its token is in " +
+        Log("the tray of " + tray + " at " + url + " (its token is in " +
             (s.tokenFile.empty() ? s.stateDir + "/token" : s.tokenFile) + ")");
     }
 

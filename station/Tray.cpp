@@ -202,6 +202,7 @@ bool Tray::Start(const std::vector<std::string>& names, const JobSpec& spec, std
                  nlohmann::json* busy) {
     std::vector<Slot*> slots;
     std::vector<std::string> started;
+    std::vector<std::thread> finished;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         for (const std::string& name : names) {
@@ -214,8 +215,9 @@ bool Tray::Start(const std::vector<std::string>& names, const JobSpec& spec, std
             slots.push_back(slot);
         }
         for (Slot* slot : slots) {
-            // The previous job's thread has ended (the slot is not busy): only its handle is left.
-            if (slot->thread.joinable()) slot->thread.join();
+            // The previous job's thread has finished its job (the slot is not busy); it may still be
+            // telling the clients so, which takes this lock: it is joined outside it.
+            if (slot->thread.joinable()) finished.push_back(std::move(slot->thread));
             tray::JobRecord& r = slot->record;
             r = tray::JobRecord();
             r.started = tray::HistoryNow();
@@ -248,6 +250,7 @@ bool Tray::Start(const std::vector<std::string>& names, const JobSpec& spec, std
             jobs->push_back(id);
         }
     }
+    for (std::thread& thread : finished) thread.join();
     for (size_t k = 0; k < slots.size(); ++k) {
         Slot* slot = slots[k];
         const int64_t id = (*jobs)[k];
@@ -355,6 +358,8 @@ void Tray::RunJob(Slot& slot, JobSpec spec, int64_t id) {
                               {"file", spec.program->name},
                               {"size", spec.program->size},
                               {"sha256", spec.program->sha256}};
+            if (loaded.lineFailed) result["outcome"] = "line-failed";
+            if (loaded.speed != 0) result["speed"] = loaded.speed;
             std::lock_guard<std::mutex> lock(mutex_);
             record.bytesSent = loaded.sent;
             record.restarts = loaded.restarts;
@@ -362,13 +367,14 @@ void Tray::RunJob(Slot& slot, JobSpec spec, int64_t id) {
             slot.total = loaded.total;
             slot.restarts = loaded.restarts;
         }
-        result["speed"] = work.Speed() != 0 ? work.Speed() : spec.speed;
+        if (!result.contains("speed")) result["speed"] = work.Speed() != 0 ? work.Speed() : spec.speed;
     }
     const bool stopped = outcome.exit >= tray::EXIT_INTERRUPTED;
     if (outcome.message.empty())
         outcome.message = stopped ? "stopped" : outcome.exit == 0 ? "done" : "failed";
     result["exit"] = outcome.exit;
-    result["outcome"] = OutcomeWord(outcome.exit);
+    // A load that the line cut short is a line failure to a person, though krt42 says 1 for it.
+    if (!result.contains("outcome")) result["outcome"] = OutcomeWord(outcome.exit);
     result["state"] = outcome.exit == tray::EXIT_OK ? "done" : stopped ? "stopped" : "failed";
     result["text"] = outcome.message;
     Finish(slot, id, std::move(result));

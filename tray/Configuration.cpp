@@ -594,6 +594,26 @@ bool FromCsv(const std::string& text, Configuration* out, std::string* error) {
     return true;
 }
 
+std::string JsonText(const std::string& utf8) {
+    // Texts that are no UTF-8 never reach here (a port's name is made printable first); should
+    // one, it is written with U+FFFD rather than as JSON that no reader takes.
+    return nlohmann::json(utf8).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+bool KeepsAdapterBytes(const ConfigRow& r) {
+    return r.hasBytes && r.value == ShownText(r.bytes);
+}
+
+bool SameOnAdapter(const ConfigRow& file, const ConfigRow& adapter) {
+    if (!adapter.answered) return false;
+    if (!adapter.hasBytes) return file.value == adapter.value;
+    std::string ansi, error;
+    if (WriteBytes(file, &ansi, &error) && ansi == adapter.bytes) return true;
+    // A file without the adapter's bytes (format 1) can only say what the configurator showed:
+    // the same text is the same value as far as such a file knows.
+    return !file.hasBytes && file.value == adapter.value;
+}
+
 }  // namespace
 
 std::string ToolText() {
@@ -601,28 +621,7 @@ std::string ToolText() {
 }
 
 std::string UtcTimeText(int64_t seconds) {
-    // Days to a civil date in the proleptic Gregorian calendar, without the C library's time zone.
-    int64_t days = seconds / 86400;
-    int64_t rest = seconds % 86400;
-    if (rest < 0) {
-        rest += 86400;
-        --days;
-    }
-    days += 719468;
-    const int64_t era = (days >= 0 ? days : days - 146096) / 146097;
-    const int64_t dayOfEra = days - era * 146097;
-    const int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
-    const int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
-    const int64_t mp = (5 * dayOfYear + 2) / 153;
-    const int64_t day = dayOfYear - (153 * mp + 2) / 5 + 1;
-    const int64_t month = mp < 10 ? mp + 3 : mp - 9;
-    const int64_t year = yearOfEra + era * 400 + (month <= 2);
-    char text[128];
-    std::snprintf(text, sizeof text, "%04lld-%02lld-%02lldT%02lld:%02lld:%02lldZ",
-                  static_cast<long long>(year), static_cast<long long>(month), static_cast<long long>(day),
-                  static_cast<long long>(rest / 3600), static_cast<long long>(rest / 60 % 60),
-                  static_cast<long long>(rest % 60));
-    return text;
+    return UtcClockText(seconds * 1000, false);
 }
 
 ConfigRow TableRow(int row, const std::string& ansiValue, const std::string& ansiUnit, bool answered,
@@ -635,12 +634,6 @@ ConfigRow TableRow(int row, const std::string& ansiValue, const std::string& ans
         r.hasBytes = true;
     }
     return r;
-}
-
-std::string JsonText(const std::string& utf8) {
-    // Texts that are no UTF-8 never reach here (a port's name is made printable first); should
-    // one, it is written with U+FFFD rather than as JSON that no reader takes.
-    return nlohmann::json(utf8).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
 std::string ConfigJson(const Configuration& config) {
@@ -700,10 +693,6 @@ bool ParseConfiguration(const std::string& bytes, Configuration* out, std::strin
     return FromCsv(text, out, error);
 }
 
-bool KeepsAdapterBytes(const ConfigRow& r) {
-    return r.hasBytes && r.value == ShownText(r.bytes);
-}
-
 bool WriteBytes(const ConfigRow& r, std::string* ansi, std::string* error) {
     if (!KeepsAdapterBytes(r)) return UsableValue(r.value, ansi, error, r.row);
     const int bad = adapter::FirstUnsendableByte(r.bytes.data(), r.bytes.size());
@@ -737,16 +726,6 @@ bool UsableRows(const Configuration& config, const std::vector<bool>* rowsWanted
         }
     }
     return true;
-}
-
-bool SameOnAdapter(const ConfigRow& file, const ConfigRow& adapter) {
-    if (!adapter.answered) return false;
-    if (!adapter.hasBytes) return file.value == adapter.value;
-    std::string ansi, error;
-    if (WriteBytes(file, &ansi, &error) && ansi == adapter.bytes) return true;
-    // A file without the adapter's bytes (format 1) can only say what the configurator showed:
-    // the same text is the same value as far as such a file knows.
-    return !file.hasBytes && file.value == adapter.value;
 }
 
 std::vector<Difference> Differences(const Configuration& file, const Configuration& adapter,

@@ -6,6 +6,15 @@
 
 namespace tray {
 
+namespace {
+
+// The headers name SHA-256 only for builds aimed above Windows XP; the provider has it from XP SP3.
+#ifndef CALG_SHA_256
+constexpr ALG_ID CALG_SHA_256 = ALG_CLASS_HASH | ALG_TYPE_ANY | 12;
+#endif
+
+}  // namespace
+
 std::string Sha256Hex(const std::string& bytes) {
     // The AES provider has SHA-256 from Windows XP SP3 on.
     HCRYPTPROV provider = 0;

@@ -20,32 +20,6 @@ const char kCsvHeader[] =
     "id,started,ended,port,kind,state,exit,result,source,speed,adapter_version,adapter_number,"
     "adapter_board,file,size,sha256,bytes_sent,restarts";
 
-// Milliseconds since 1970 as a history time, by the proleptic Gregorian calendar and without the
-// C library's time zone (gmtime shares one buffer between threads).
-std::string TimeText(int64_t ms) {
-    int64_t days = ms / 86400000;
-    int64_t rest = ms % 86400000;
-    if (rest < 0) {
-        rest += 86400000;
-        --days;
-    }
-    days += 719468;
-    const int64_t era = (days >= 0 ? days : days - 146096) / 146097;
-    const int64_t dayOfEra = days - era * 146097;
-    const int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
-    const int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
-    const int64_t mp = (5 * dayOfYear + 2) / 153;
-    const int64_t day = dayOfYear - (153 * mp + 2) / 5 + 1;
-    const int64_t month = mp < 10 ? mp + 3 : mp - 9;
-    const int64_t year = yearOfEra + era * 400 + (month <= 2);
-    char text[128];
-    std::snprintf(text, sizeof text, "%04lld-%02lld-%02lldT%02lld:%02lld:%02lld.%03lldZ",
-                  static_cast<long long>(year), static_cast<long long>(month), static_cast<long long>(day),
-                  static_cast<long long>(rest / 3600000), static_cast<long long>(rest / 60000 % 60),
-                  static_cast<long long>(rest / 1000 % 60), static_cast<long long>(rest % 1000));
-    return text;
-}
-
 bool IsDigit(char c) {
     return c >= '0' && c <= '9';
 }
@@ -103,7 +77,7 @@ std::string Dump(const Json& json) {
 
 std::string HistoryNow() {
     const auto now = std::chrono::system_clock::now().time_since_epoch();
-    return TimeText(std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
+    return UtcClockText(std::chrono::duration_cast<std::chrono::milliseconds>(now).count(), true);
 }
 
 bool HistoryTimeValid(const std::string& since) {

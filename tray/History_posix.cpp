@@ -371,6 +371,24 @@ int History::MarkInterrupted() {
     return static_cast<int>(ended.size());
 }
 
+namespace {
+
+// What a job learns (its speed, its adapter, its file and how much of it went out), at the same
+// places of the insert that starts a record and of the update that ends it: ?6 to ?14.
+void BindLearned(Statement& s, const JobRecord& r) {
+    s.Number(6, r.speed, r.speed > 0);
+    s.Optional(7, r.adapterVersion);
+    s.Optional(8, r.adapterNumber);
+    s.Optional(9, r.adapterBoard);
+    s.Optional(10, r.fileName);
+    s.Number(11, r.fileSize, r.fileSize >= 0);
+    s.Optional(12, r.fileSha256);
+    s.Number(13, r.bytesSent, r.bytesSent >= 0);
+    s.Number(14, r.restarts, r.restarts >= 0);
+}
+
+}  // namespace
+
 int64_t History::Begin(const JobRecord& r) {
     Impl& m = *impl_;
     m.error.clear();
@@ -388,15 +406,7 @@ int64_t History::Begin(const JobRecord& r) {
     s.Text(3, r.kind);
     s.Optional(4, r.result);
     s.Optional(5, r.source);
-    s.Number(6, r.speed, r.speed > 0);
-    s.Optional(7, r.adapterVersion);
-    s.Optional(8, r.adapterNumber);
-    s.Optional(9, r.adapterBoard);
-    s.Optional(10, r.fileName);
-    s.Number(11, r.fileSize, r.fileSize >= 0);
-    s.Optional(12, r.fileSha256);
-    s.Number(13, r.bytesSent, r.bytesSent >= 0);
-    s.Number(14, r.restarts, r.restarts >= 0);
+    BindLearned(s, r);
     s.Number(15, getpid());
     // One statement, its own transaction: last_insert_rowid is this connection's, and a History
     // belongs to one thread.
@@ -436,15 +446,7 @@ bool History::End(const JobRecord& r) {
         s.Text(3, r.state);
         s.Number(4, r.exitCode, r.exitCode >= 0);
         s.Optional(5, r.result);
-        s.Number(6, r.speed, r.speed > 0);
-        s.Optional(7, r.adapterVersion);
-        s.Optional(8, r.adapterNumber);
-        s.Optional(9, r.adapterBoard);
-        s.Optional(10, r.fileName);
-        s.Number(11, r.fileSize, r.fileSize >= 0);
-        s.Optional(12, r.fileSha256);
-        s.Number(13, r.bytesSent, r.bytesSent >= 0);
-        s.Number(14, r.restarts, r.restarts >= 0);
+        BindLearned(s, r);
         if (!s.Run()) return m.Abandon(what);
         if (sqlite3_changes(m.db) != 1) {
             m.Abandon(what);

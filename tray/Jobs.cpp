@@ -233,6 +233,7 @@ LoadResult LoadJob::Load(const std::string& path, int maxRestarts, std::string* 
     result.restarts = procedure_.RestartCount - restartsBefore;
     if (result.exit == EXIT_OK && procedure_.lineFailed) {
         result.exit = EXIT_FAILED;
+        result.lineFailed = true;
         result.reason = "the line failed after " + std::to_string(result.sent) + " of " +
                         std::to_string(result.total) + " bytes";
     }

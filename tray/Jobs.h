@@ -127,6 +127,8 @@ struct LoadResult {
     int32_t sent = 0, total = 0;
     int restarts = 0;
     int64_t milliseconds = 0;
+    bool lineFailed = false;  // the line went dead under the load
+    int speed = 0;            // the line speed the load used
 };
 
 // The loader's procedure over one port, reading the line at every tick so that each 'R' is seen

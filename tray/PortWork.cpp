@@ -285,6 +285,7 @@ Outcome PortWork::Load(int speed, const std::string& corePath, int maxRestarts, 
     };
     std::string error;
     *result = job.Load(corePath, maxRestarts, &error);
+    result->speed = bps;
     observer_.OnPhase(Phase::Idle, bps);
     if (result->exit == EXIT_USAGE) return {EXIT_USAGE, Utf8FromAnsi(error)};
     if (result->exit >= EXIT_INTERRUPTED) return Stopped();

@@ -176,6 +176,35 @@ std::string PortFileName(const std::string& port) {
     return name;
 }
 
+std::string UtcClockText(int64_t milliseconds, bool fraction) {
+    int64_t days = milliseconds / 86400000;
+    int64_t rest = milliseconds % 86400000;
+    if (rest < 0) {
+        rest += 86400000;
+        --days;
+    }
+    days += 719468;
+    const int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+    const int64_t dayOfEra = days - era * 146097;
+    const int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    const int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+    const int64_t mp = (5 * dayOfYear + 2) / 153;
+    const int64_t day = dayOfYear - (153 * mp + 2) / 5 + 1;
+    const int64_t month = mp < 10 ? mp + 3 : mp - 9;
+    const int64_t year = yearOfEra + era * 400 + (month <= 2);
+    char text[128];
+    std::snprintf(text, sizeof text, "%04lld-%02lld-%02lldT%02lld:%02lld:%02lld",
+                  static_cast<long long>(year), static_cast<long long>(month), static_cast<long long>(day),
+                  static_cast<long long>(rest / 3600000), static_cast<long long>(rest / 60000 % 60),
+                  static_cast<long long>(rest / 1000 % 60));
+    std::string out = text;
+    if (fraction) {
+        std::snprintf(text, sizeof text, ".%03lld", static_cast<long long>(rest % 1000));
+        out += text;
+    }
+    return out + "Z";
+}
+
 std::string Trim(const std::string& text) {
     const size_t first = text.find_first_not_of(' ');
     if (first == std::string::npos) return std::string();

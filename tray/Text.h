@@ -37,6 +37,11 @@ std::string Printable(const std::string& utf8);
 // station's addresses: the last part of a path.
 std::string PortFileName(const std::string& port);
 
+// Milliseconds since 1970 as "2026-12-07T14:46:35Z", or "...35.123Z" with `fraction`; by the
+// proleptic Gregorian calendar, without the C library's time zone (gmtime shares one buffer between
+// threads).
+std::string UtcClockText(int64_t milliseconds, bool fraction);
+
 // Blanks at both ends removed.
 std::string Trim(const std::string& text);
 

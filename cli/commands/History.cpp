@@ -1,8 +1,6 @@
 // krt42 history: the jobs the station and krt42 --history recorded, newest first.
 #include "tray/History.h"
 
-#include <algorithm>
-
 #include "cli/Commands.h"
 #include "cli/Output.h"
 #include "cli/PortRuns.h"
@@ -15,13 +13,6 @@ namespace {
 
 using namespace tray;
 
-// Characters a terminal shows, not UTF-8 bytes.
-size_t Width(const std::string& s) {
-    size_t n = 0;
-    for (char c : s) n += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
-    return n;
-}
-
 std::string HistoryTable(const std::vector<JobRecord>& records) {
     std::vector<std::vector<std::string>> table = {
         {"id", "started", "port", "kind", "state", "exit", "result"}};
@@ -30,19 +21,7 @@ std::string HistoryTable(const std::vector<JobRecord>& records) {
                          r.exitCode < 0 ? std::string("-") : std::to_string(r.exitCode),
                          Printable(r.result)});
     }
-    std::vector<size_t> widths(table[0].size(), 0);
-    for (const auto& line : table) {
-        for (size_t k = 0; k < line.size(); ++k) widths[k] = std::max(widths[k], Width(line[k]));
-    }
-    std::string out;
-    for (const auto& line : table) {
-        for (size_t k = 0; k < line.size(); ++k) {
-            out += line[k];
-            if (k + 1 < line.size()) out += std::string(widths[k] - Width(line[k]) + 2, ' ');
-        }
-        out += "\n";
-    }
-    return out;
+    return AlignedTable(table);
 }
 
 int RunHistory(const Arguments& a) {
@@ -64,10 +43,20 @@ int RunHistory(const Arguments& a) {
     std::string error;
     if (!history.Open(path, &error)) return Usage("cannot read the history " + path + ": " + error);
     HistoryFilter filter;
-    filter.port = a.ports.empty() ? std::string() : a.ports[0];
+    // A port by its path, or by the short name that the station's page shows (its last part).
+    const std::string port = a.ports.empty() ? std::string() : a.ports[0];
+    const bool shortName = port.find_first_of("/\\") == std::string::npos;
+    if (!shortName) filter.port = port;
     filter.kind = a.kind;
     filter.since = a.since;
-    const std::vector<JobRecord> records = history.List(filter);
+    std::vector<JobRecord> records = history.List(filter);
+    if (shortName && !port.empty()) {
+        std::vector<JobRecord> mine;
+        for (JobRecord& r : records) {
+            if (r.port == port || PortFileName(r.port) == port) mine.push_back(std::move(r));
+        }
+        records.swap(mine);
+    }
     if (!history.Error().empty()) {
         Say("cannot read the history " + path + ": " + history.Error());
         return EXIT_FAILED;
@@ -81,7 +70,7 @@ int RunHistory(const Arguments& a) {
 }  // namespace
 
 const Command HISTORY_COMMAND = {"history",
-                                 "the jobs recorded by the station and by --history, newest first",
+                                 "the jobs recorded, newest first",
                                  {{"--state", false},
                                   {"--history", false},
                                   {"--port", false},

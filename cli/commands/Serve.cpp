@@ -27,7 +27,7 @@ int RunServe(const Arguments& a) {
 }  // namespace
 
 const Command SERVE_COMMAND = {"serve",
-                               "the station: the ports served over HTTP, with a web page and a job history",
+                               "the station: the ports on a web page",
                                {{"--port", true},
                                 {"--ports-from", false},
                                 {"--listen", false},

@@ -35,8 +35,8 @@ int RunWrite(const Arguments& a) {
 
 const Command WRITE_COMMAND = {
     "write",
-    "write one value; ROW is 0..103 or PARAM[:INDEX] (003, 006, 099:01, 052:07)",
-    {{"--port", true}, {"--speed", false}, {"--trace", false}, {"--history", false}},
+    "write one value; ROW: 0..103, 003, 052:07",
+    {{"--port", true, true}, {"--speed", false}, {"--trace", false}, {"--history", false}},
     "[--] ROW VALUE",
     RunWrite};
 

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Writes the Debian package of the native tools (krt42, krt42sim, their manual pages, the bash
-# completion, the documents) from a built native tree, with Debian's own tools: the tree's install
-# rules stage the files, dpkg-shlibdeps names the libraries, dpkg-deb builds the archive.
+# completion, the documents, the station's systemd unit and tray) from a built native tree, with
+# Debian's own tools: the tree's install rules stage the files, dpkg-shlibdeps names the libraries,
+# dpkg-deb builds the archive.
 #
 #   make_deb.sh OUT.deb TREE
 #
@@ -40,6 +41,10 @@ gzip -9n -c "$debian/changelog" >"$doc/changelog.Debian.gz"
 # As Debian's own helpers do: manual pages always, other documents from 4 kB on, are compressed.
 gzip -9n "$pkg"/usr/share/man/man1/*.1
 find "$doc" -type f -size +4k ! -name copyright ! -name '*.gz' -exec gzip -9n {} +
+# The station's service, as a package without debhelper ships it on Debian 12 (units under /lib,
+# not yet /usr/lib), and its tray, a conffile.
+install -D -m 644 "$root/packaging/systemd/krt42-station.service" "$pkg/lib/systemd/system/krt42-station.service"
+install -D -m 644 "$root/packaging/systemd/tray" "$pkg/etc/krt42/tray"
 if [ -f "$debian/lintian-overrides" ]; then
   install -D -m 644 "$debian/lintian-overrides" "$pkg/usr/share/lintian/overrides/krt42"
 fi
@@ -53,6 +58,10 @@ chmod 755 "$pkg"/usr/bin/*
 # dpkg-shlibdeps wants to stand in a source tree, with the package staged in debian/<package>
 # (known by its DEBIAN folder): a minimal debian/control is enough.
 mkdir "$pkg/DEBIAN"
+(cd "$pkg" && find etc -type f -printf '/%p\n' | LC_ALL=C sort) >"$pkg/DEBIAN/conffiles"
+for script in postinst prerm postrm; do
+  install -m 755 "$debian/$script" "$pkg/DEBIAN/$script"
+done
 printf 'Source: krt42\n\nPackage: krt42\nArchitecture: any\n' >"$stage/debian/control"
 depends=$(cd "$stage" && dpkg-shlibdeps -O debian/krt42/usr/bin/*) || die "dpkg-shlibdeps failed"
 depends=${depends#shlibs:Depends=}
@@ -61,10 +70,11 @@ size=$(find "$pkg" -mindepth 1 -path "$pkg/DEBIAN" -prune -o \( -type f -printf 
   awk '{ kib += int(($1 + 1023) / 1024) } END { print kib }')
 
 sed -e "s|@VERSION@|$version|" -e "s|@ARCH@|$(dpkg --print-architecture)|" -e "s|@SIZE@|$size|" \
-  -e "s|@DEPENDS@|$depends|" -e '/^Depends: *$/d' "$debian/control.in" >"$pkg/DEBIAN/control"
-(cd "$pkg" && find . -path ./DEBIAN -prune -o -type f -printf '%P\n' | LC_ALL=C sort |
+  -e "s|@DEPENDS@|$depends|" -e '/^Depends:/s/, *$//' "$debian/control.in" >"$pkg/DEBIAN/control"
+# As dh_md5sums: the conffiles are left out, dpkg keeps their sums itself.
+(cd "$pkg" && find . \( -path ./DEBIAN -o -path ./etc \) -prune -o -type f -printf '%P\n' | LC_ALL=C sort |
   xargs -d '\n' md5sum) >"$pkg/DEBIAN/md5sums"
-chmod 644 "$pkg/DEBIAN/control" "$pkg/DEBIAN/md5sums"
+chmod 644 "$pkg/DEBIAN/control" "$pkg/DEBIAN/md5sums" "$pkg/DEBIAN/conffiles"
 find "$pkg" -exec touch -h -d "@$SOURCE_DATE_EPOCH" {} +
 
 # Written beside the target and renamed: an interrupted run leaves no half package. One

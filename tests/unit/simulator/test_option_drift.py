@@ -12,10 +12,14 @@ KRT_SIM names the simulator."""
 import os
 import re
 import subprocess
+import sys
 import unittest
 from pathlib import Path
 
 ROOT = Path(__file__).resolve().parents[3]
+sys.path.insert(0, str(ROOT / "tests" / "support"))
+
+from manpage import macro_text, man_sections, tag_lines  # noqa: E402
 MAN_PAGE = ROOT / "docs" / "man" / "krt42sim.1"
 README = ROOT / "simulator" / "README.md"
 OPTION = re.compile(r"(?<![\w-])--[a-z][a-z-]*[a-z](?![\w-])")
@@ -33,37 +37,9 @@ def usage_entries(text):
     return sections
 
 
-def deroff(line):
-    line = line.replace("\\-", "-").replace("\\(aq", "'").replace("\\e", "\\")
-    return re.sub(r"\\f(?:\(..|.)", "", line)
-
-
-def macro_text(line):
-    """A line as the reader sees it: a font macro's words joined as troff joins them."""
-    line = deroff(line)
-    if not line.startswith("."):
-        return line
-    macro, _, rest = line.partition(" ")
-    words = [a if a else b for a, b in re.findall(r'"([^"]*)"|(\S+)', rest)]
-    return (" " if macro in (".B", ".I", ".SM") else "").join(words)
-
-
-def man_sections(text):
-    sections, name = {}, ""
-    for line in text.splitlines():
-        if line.startswith(".SH "):
-            name = line[4:].strip().strip('"')
-        sections.setdefault(name, []).append(line)
-    return sections
-
-
 def tags(lines):
     """The entries of every .TP tag in these lines, split at ", "."""
-    found = set()
-    for previous, line in zip(lines, lines[1:]):
-        if previous.strip() == ".TP":
-            found.update(e.strip() for e in macro_text(line).split(", "))
-    return found
+    return {e.strip() for tag in tag_lines(lines) for e in tag.split(", ")}
 
 
 def options_named(lines):

@@ -34,7 +34,7 @@ class Station:
                 "--state", str(self.state), *extra]
         self.proc = subprocess.Popen(args, stdout=subprocess.DEVNULL, stderr=self.log)
         self.log_path = Path(self.log.name)
-        wait_until(lambda: "ports at http" in self.stderr() or self.proc.poll() is not None, 20, "the station to listen")
+        wait_until(lambda: " at http" in self.stderr() or self.proc.poll() is not None, 20, "the station to listen")
         if self.proc.poll() is not None:
             raise AssertionError(f"the station ended: {self.stderr()}")
         self.host = f"127.0.0.1:{self.port}"

@@ -94,7 +94,7 @@ class Api(StationCase):
         results = {e[2]["port"]: e[2] for e in events.of("job") if e[2].get("state") != "running"}
         self.assertEqual((results["ok"]["exit"], results["ok"]["load"]["sent"]), (0, 2400))
         self.assertEqual((results["again"]["exit"], results["again"]["load"]["restarts"]), (0, 1))
-        self.assertEqual((results["dies"]["exit"], results["dies"]["outcome"]), (1, "failed"))
+        self.assertEqual((results["dies"]["exit"], results["dies"]["outcome"]), (1, "line-failed"))
         self.assertRegex(results["dies"]["text"], r"^the line failed after \d+ of 2400 bytes$")
         self.assertEqual(captures[0].read_bytes(), b"++" + image)
         self.assertTrue(captures[1].read_bytes().endswith(b"+" * 8 + image))
