@@ -3,13 +3,13 @@
 #include <string>
 #include <vector>
 
-#include "cli/ConfigFile.h"
 #include "configurator/ParameterTable.h"
 #include "tests/fuzz/FuzzSupport.h"
+#include "tray/Configuration.h"
 
 namespace {
 
-bool SameRows(const std::vector<cli::ConfigRow>& a, const std::vector<cli::ConfigRow>& b) {
+bool SameRows(const std::vector<tray::ConfigRow>& a, const std::vector<tray::ConfigRow>& b) {
     if (a.size() != b.size()) return false;
     for (size_t k = 0; k < a.size(); ++k) {
         if (a[k].row != b[k].row || a[k].param != b[k].param || a[k].index != b[k].index ||
@@ -21,16 +21,16 @@ bool SameRows(const std::vector<cli::ConfigRow>& a, const std::vector<cli::Confi
     return true;
 }
 
-void CheckRows(const cli::Configuration& c) {
+void CheckRows(const tray::Configuration& c) {
     int last = -1;
-    for (const cli::ConfigRow& r : c.rows) {
+    for (const tray::ConfigRow& r : c.rows) {
         fuzz::Check(r.row > last && r.row < configurator::PARAM_ROW_COUNT,
                     "rows out of order, twice or outside");
-        fuzz::Check(cli::RowOfName(r.param + ":" + r.index) == r.row || cli::RowOfName(r.param) == r.row,
+        fuzz::Check(tray::RowOfName(r.param + ":" + r.index) == r.row || tray::RowOfName(r.param) == r.row,
                     "a row taken under another row's parameter and index");
         last = r.row;
     }
-    fuzz::Check(c.formatVersion >= 1 && c.formatVersion <= cli::CONFIG_FORMAT,
+    fuzz::Check(c.formatVersion >= 1 && c.formatVersion <= tray::CONFIG_FORMAT,
                 "a format taken that is not ours");
 }
 
@@ -38,29 +38,29 @@ void CheckRows(const cli::Configuration& c) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string text(reinterpret_cast<const char*>(data), size);
-    cli::Configuration read;
+    tray::Configuration read;
     std::string error;
-    if (!cli::ParseConfiguration(text, &read, &error)) {
+    if (!tray::ParseConfiguration(text, &read, &error)) {
         fuzz::Check(!error.empty(), "a refusal without a reason");
         return 0;
     }
     CheckRows(read);
 
-    cli::Configuration again;
-    fuzz::Check(cli::ParseConfiguration(cli::ConfigJson(read), &again, &error), "its JSON is refused");
+    tray::Configuration again;
+    fuzz::Check(tray::ParseConfiguration(tray::ConfigJson(read), &again, &error), "its JSON is refused");
     fuzz::Check(SameRows(read.rows, again.rows), "its JSON reads back to other rows");
     fuzz::Check(again.tool == read.tool && again.port == read.port && again.speed == read.speed &&
                     again.time == read.time,
                 "its JSON reads back to another head");
-    cli::Configuration fromCsv;
-    fuzz::Check(cli::ParseConfiguration(cli::ConfigCsv(read), &fromCsv, &error), "its CSV is refused");
+    tray::Configuration fromCsv;
+    fuzz::Check(tray::ParseConfiguration(tray::ConfigCsv(read), &fromCsv, &error), "its CSV is refused");
     fuzz::Check(SameRows(read.rows, fromCsv.rows), "its CSV reads back to other rows");
 
     // The plan against itself is empty, and the value check takes any accepted text.
-    fuzz::Check(cli::Differences(read, read, nullptr).empty(), "a file differs from itself");
+    fuzz::Check(tray::Differences(read, read, nullptr).empty(), "a file differs from itself");
     std::string ansi;
-    for (const cli::ConfigRow& r : read.rows) cli::UsableValue(r.value, &ansi, &error, r.row);
+    for (const tray::ConfigRow& r : read.rows) tray::UsableValue(r.value, &ansi, &error, r.row);
     std::vector<bool> wanted;
-    cli::ParseRowList(text.substr(0, 64), &wanted, &error);
+    tray::ParseRowList(text.substr(0, 64), &wanted, &error);
     return 0;
 }

@@ -12,11 +12,11 @@
 
 #include "adapter/ParamTable.h"
 #include "adapter/Requests.h"
-#include "cli/ConfigFile.h"
-#include "cli/Text.h"
 #include "configurator/ParameterTable.h"
 #include "simulator/AdapterModel.h"
 #include "simulator/SimFrames.h"
+#include "tray/Configuration.h"
+#include "tray/Text.h"
 
 namespace {
 
@@ -103,23 +103,23 @@ std::string Utf8FromCp866(const std::string& oem) {
                             : b == 0xF1 ? 0x451
                             : b == 0xFC ? 0x2116
                                         : '?';
-        cli::AppendUtf8(out, cp);
+        tray::AppendUtf8(out, cp);
     }
     return out;
 }
 
 // The model's 104 rows as a read leaves them. This tree is built by clang, whose literals stay
 // UTF-8, so the table's names are taken as they are.
-cli::Configuration ModelConfiguration(const sim::AdapterModel& model) {
-    cli::Configuration c;
-    c.tool = cli::ToolText();
+tray::Configuration ModelConfiguration(const sim::AdapterModel& model) {
+    tray::Configuration c;
+    c.tool = tray::ToolText();
     c.port = "/dev/ttyUSB0";
     c.speed = 19200;
-    c.time = cli::UtcTimeText(1796654795);
+    c.time = tray::UtcTimeText(1796654795);
     for (int row = 0; row < configurator::PARAM_ROW_COUNT; ++row) {
         const adapter::ParamRows* rows = adapter::RowsOfRow(row);
         const sim::Element* e = model.Find(rows->parameter, row - rows->firstRow);
-        cli::ConfigRow r = cli::TableRow(row, e != nullptr ? e->value : "", "", e != nullptr);
+        tray::ConfigRow r = tray::TableRow(row, e != nullptr ? e->value : "", "", e != nullptr);
         if (e != nullptr) r.unit = Utf8FromCp866(e->unit);
         r.name = configurator::StartCellText(row, adapter::COL_NAME);
         c.rows.push_back(r);
@@ -196,17 +196,17 @@ int main(int argc, char** argv) {
     Put(program, "empty", Bytes{0});
 
     const std::string config = Dir(root, "fuzz_config");
-    const cli::Configuration full = ModelConfiguration(sim::AdapterModel());
-    Put(config, "read.json", Text(cli::ConfigJson(full)));
-    Put(config, "read.csv", Text(cli::ConfigCsv(full)));
+    const tray::Configuration full = ModelConfiguration(sim::AdapterModel());
+    Put(config, "read.json", Text(tray::ConfigJson(full)));
+    Put(config, "read.csv", Text(tray::ConfigCsv(full)));
     // A reference file of a few rows with values that need quoting, in both forms.
-    cli::Configuration few;
+    tray::Configuration few;
     few.rows = {full.rows[0], full.rows[7], full.rows[103]};
     few.rows[0].value = "a \"b\",\n\\c\x01";
     few.rows[1].answered = false;
     few.rows[2].value = "\xD0\x94\xE2\x82\xAC \xF0\x9F\x98\x80";
-    Put(config, "few.json", Text(cli::ConfigJson(few)));
-    Put(config, "few.csv", Text(cli::ConfigCsv(few)));
+    Put(config, "few.json", Text(tray::ConfigJson(few)));
+    Put(config, "few.csv", Text(tray::ConfigCsv(few)));
     Put(config, "legacy-array.json",
         Text(
             "[\n  {\"row\": 12, \"param\": \"052\", \"index\": \"07\", \"value\": \"\\u0041\\ud83d\\ude00\", "
