@@ -8,7 +8,7 @@ from pathlib import Path
 
 import krtrig
 from krtrig import (FILE_DIALOG_FOLDER, FILE_DIALOG_NAME, QUILLON, QUILLON_CAPTION, VANTREL, VANTREL_CAPTION,
-                   quillon_settings, vantrel_settings, wait_until, windows_exe)
+                   crc16_xmodem, quillon_settings, vantrel_settings, wait_until, windows_exe)
 
 READ_BUTTON, CFG_PORT_BUTTON, PARAM_LIST = VANTREL.IDC_READ_BUTTON, VANTREL.IDC_PORT_BUTTON, VANTREL.IDC_PARAM_LIST
 CHOOSE_BUTTON, START_BUTTON, PROGRESS = QUILLON.IDC_CHOOSE_BUTTON, QUILLON.IDC_START_BUTTON, QUILLON.IDC_PROGRESS
@@ -16,16 +16,6 @@ FINISHED = "Получение данных закончено "
 NO_LINK = "Нет связи..."
 LOAD_DONE = "Загрузка программы закончена 100%"
 DLE, SOH, US, STX, ETX, HT, FF = 0x10, 0x01, 0x1F, 0x02, 0x03, 0x09, 0x0C
-
-
-def crc16_xmodem(data):
-    crc = 0
-    for byte in data:
-        crc ^= byte << 8
-        for _ in range(8):
-            crc = ((crc << 1) ^ 0x1021) if crc & 0x8000 else crc << 1
-            crc &= 0xFFFF
-    return crc
 
 
 def frame(code, data, good_crc=True):

@@ -14,6 +14,7 @@ import sys
 import unittest
 
 from .devices import PtyPeer, Simulator, simulator_exe
+from .frames import crc16_xmodem
 from .host import Arch, RigError, choose_arch, work_root
 from .resources import (FILE_DIALOG_FOLDER, FILE_DIALOG_NAME, IDCANCEL, IDC_STATIC, IDOK, QUILLON,
                         QUILLON_CAPTION, QUILLON_RECORD, SELECTCOM, VANTREL, VANTREL_CAPTION, VANTREL_RECORD,

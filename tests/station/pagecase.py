@@ -17,7 +17,7 @@ from pathlib import Path
 TESTS = Path(__file__).resolve().parents[1]
 sys.path.insert(0, str(TESTS))
 
-from krtrig import Simulator, wait_until  # noqa: E402,F401
+from krtrig import Simulator, crc16_xmodem, wait_until  # noqa: E402,F401
 
 from selenium import webdriver  # noqa: E402
 from selenium.webdriver.chrome.service import Service  # noqa: E402
@@ -137,16 +137,6 @@ def shot(driver, name):
     path = OUT / f"{name}.png"
     driver.save_screenshot(str(path))
     return path
-
-
-def crc16_xmodem(data):
-    crc = 0
-    for byte in data:
-        crc ^= byte << 8
-        for _ in range(8):
-            crc = ((crc << 1) ^ 0x1021) if crc & 0x8000 else crc << 1
-            crc &= 0xFFFF
-    return crc
 
 
 def write_frame(row, value):
