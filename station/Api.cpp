@@ -89,10 +89,10 @@ class Handlers {
     // Starts the job and answers: 202 with the job, or its result when ?wait= saw its end; 409
     // with the running job when a port is busy.
     void StartJob(const httplib::Request& req, httplib::Response& res, const std::vector<std::string>& ports,
-                  const JobSpec& spec) {
+                  const JobOrder& order) {
         std::vector<int64_t> jobs;
         json busy;
-        if (!c_.tray.Start(ports, spec, &jobs, &busy)) {
+        if (!c_.tray.Start(ports, order, &jobs, &busy)) {
             const std::string port = busy.value("port", std::string());
             Reply(res, 409,
                   {{"error", busy.value("stopping", false)
@@ -116,7 +116,7 @@ class Handlers {
             list.push_back(job);
         }
         if (wait == 0) done = false;
-        if (spec.kind == "load") {
+        if (order.kind == "load") {
             Reply(res, done ? 200 : 202, {{"jobs", list}});
         } else {
             Reply(res, done ? 200 : 202, {{"job", list.front()}});
@@ -126,19 +126,19 @@ class Handlers {
     void Simple(const httplib::Request& req, httplib::Response& res, const char* kind) {
         std::string port;
         if (!PortOf(req, res, &port)) return;
-        JobSpec spec;
-        spec.kind = kind;
-        const std::string bad = SpeedOf(req, &spec.speed);
+        JobOrder order;
+        order.kind = kind;
+        const std::string bad = SpeedOf(req, &order.speed);
         if (!bad.empty()) return Error(res, 400, bad);
-        StartJob(req, res, {port}, spec);
+        StartJob(req, res, {port}, order);
     }
 
     void Write(const httplib::Request& req, httplib::Response& res) {
         std::string port;
         if (!PortOf(req, res, &port)) return;
-        JobSpec spec;
-        spec.kind = "write";
-        std::string bad = SpeedOf(req, &spec.speed);
+        JobOrder order;
+        order.kind = "write";
+        std::string bad = SpeedOf(req, &order.speed);
         if (!bad.empty()) return Error(res, 400, bad);
         if (req.body.size() > MAX_SMALL_BODY_BYTES)
             return Error(res, 413, "the write is larger than it can be");
@@ -150,25 +150,25 @@ class Handlers {
         const std::string rowName = row.is_string()            ? row.get<std::string>()
                                     : row.is_number_unsigned() ? std::to_string(row.get<unsigned>())
                                                                : std::string();
-        spec.row = tray::RowOfName(rowName);
-        if (spec.row < 0)
+        order.row = tray::RowOfName(rowName);
+        if (order.row < 0)
             return Error(res, 400, "unknown row " + tray::Printable(rowName) + " (0..103 or PARAM[:INDEX])");
         if (!body["value"].is_string()) return Error(res, 400, "the value must be a string");
-        spec.value = body["value"].get<std::string>();
-        if (!tray::UsableValue(spec.value, &spec.ansi, &bad, spec.row)) return Error(res, 400, bad);
-        StartJob(req, res, {port}, spec);
+        order.value = body["value"].get<std::string>();
+        if (!tray::UsableValue(order.value, &order.ansi, &bad, order.row)) return Error(res, 400, bad);
+        StartJob(req, res, {port}, order);
     }
 
     void DiffOrApply(const httplib::Request& req, httplib::Response& res, const char* kind) {
         std::string port;
         if (!PortOf(req, res, &port)) return;
-        JobSpec spec;
-        spec.kind = kind;
-        std::string bad = SpeedOf(req, &spec.speed);
+        JobOrder order;
+        order.kind = kind;
+        std::string bad = SpeedOf(req, &order.speed);
         if (!bad.empty()) return Error(res, 400, bad);
         if (req.body.size() > MAX_CONFIGURATION_BYTES)
             return Error(res, 413, "a configuration is at most 1 MiB");
-        if (!tray::ParseConfiguration(req.body, &spec.file, &bad)) {
+        if (!tray::ParseConfiguration(req.body, &order.file, &bad)) {
             return Error(res, 400, "the configuration: " + tray::Printable(bad));
         }
         if (req.has_param("rows")) {
@@ -176,21 +176,21 @@ class Handlers {
             // An empty list must not turn into every row.
             if (rows.find_first_not_of(" \t") == std::string::npos)
                 return Error(res, 400, "rows needs a list of rows");
-            if (!tray::ParseRowList(rows, &spec.rows, &bad)) return Error(res, 400, bad);
-            spec.rowsGiven = true;
+            if (!tray::ParseRowList(rows, &order.rows, &bad)) return Error(res, 400, bad);
+            order.rowsGiven = true;
         }
-        spec.dryRun = IsOn(req, "dry_run");
-        if (spec.kind == "apply" &&
-            !tray::UsableRows(spec.file, spec.rowsGiven ? &spec.rows : nullptr, &bad)) {
+        order.dryRun = IsOn(req, "dry_run");
+        if (order.kind == "apply" &&
+            !tray::UsableRows(order.file, order.rowsGiven ? &order.rows : nullptr, &bad)) {
             return Error(res, 400, "the configuration: " + tray::Printable(bad));
         }
-        StartJob(req, res, {port}, spec);
+        StartJob(req, res, {port}, order);
     }
 
     void Load(const httplib::Request& req, httplib::Response& res) {
-        JobSpec spec;
-        spec.kind = "load";
-        std::string bad = SpeedOf(req, &spec.speed);
+        JobOrder order;
+        order.kind = "load";
+        std::string bad = SpeedOf(req, &order.speed);
         if (!bad.empty()) return Error(res, 400, bad);
         std::vector<std::string> ports;
         std::set<std::string> seen;
@@ -212,11 +212,12 @@ class Handlers {
             if (n.empty() || n.size() > 6 || n.find_first_not_of("0123456789") != std::string::npos) {
                 return Error(res, 400, "bad count " + n + " for max_restarts");
             }
-            spec.maxRestarts = std::atoi(n.c_str());
+            order.maxRestarts = std::atoi(n.c_str());
         }
-        std::string name = req.has_param("name") ? req.get_param_value("name") : std::string("program");
-        name = tray::Printable(
-            name.substr(name.find_last_of("/\\") == std::string::npos ? 0 : name.find_last_of("/\\") + 1));
+        // The file's own name, for the history: the last part of whatever path the client gave.
+        const std::string given =
+            req.has_param("name") ? req.get_param_value("name") : std::string("program");
+        const std::string name = tray::Printable(tray::PortFileName(given));
         // The adapter takes the whole program or nothing, as krt42 load says.
         const std::string problem = tray::ProgramProblem(name, static_cast<int64_t>(req.body.size()));
         if (!problem.empty()) return Error(res, req.body.size() > 0 ? 413 : 400, problem);
@@ -225,8 +226,8 @@ class Handlers {
         upload->size = static_cast<int64_t>(req.body.size());
         upload->sha256 = tray::Sha256Hex(req.body);
         if (!SaveUpload(req.body, &upload->path, &bad)) return Error(res, 500, bad);
-        spec.program = upload;
-        StartJob(req, res, ports, spec);
+        order.program = upload;
+        StartJob(req, res, ports, order);
     }
 
     bool SaveUpload(const std::string& bytes, std::string* path, std::string* error) {

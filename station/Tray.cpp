@@ -198,7 +198,7 @@ void Tray::PublishPort(Slot& slot) {
     events_.Publish("port", data);
 }
 
-bool Tray::Start(const std::vector<std::string>& names, const JobSpec& spec, std::vector<int64_t>* jobs,
+bool Tray::Start(const std::vector<std::string>& names, const JobOrder& order, std::vector<int64_t>* jobs,
                  nlohmann::json* busy) {
     std::vector<Slot*> slots;
     std::vector<std::string> started;
@@ -222,14 +222,14 @@ bool Tray::Start(const std::vector<std::string>& names, const JobSpec& spec, std
             r = tray::JobRecord();
             r.started = tray::HistoryNow();
             r.port = slot->path;
-            r.kind = spec.kind;
+            r.kind = order.kind;
             r.state = "running";
             r.source = "station";
-            r.speed = spec.speed;
-            if (spec.program) {
-                r.fileName = spec.program->name;
-                r.fileSize = spec.program->size;
-                r.fileSha256 = spec.program->sha256;
+            r.speed = order.speed;
+            if (order.program) {
+                r.fileName = order.program->name;
+                r.fileSize = order.program->size;
+                r.fileSha256 = order.program->sha256;
             }
             // A job is recorded before it starts: a station killed in the middle leaves it to be
             // marked interrupted, never lost.
@@ -237,13 +237,13 @@ bool Tray::Start(const std::vector<std::string>& names, const JobSpec& spec, std
             const int64_t id = r.id != 0 ? r.id : nextLocalId_--;
             slot->busy = true;
             slot->job = id;
-            slot->kind = spec.kind;
+            slot->kind = order.kind;
             slot->sent = slot->total = slot->restarts = 0;
             slot->progressShownMs = 0;
             slot->stop.Clear();
             jobs_[id] = {{"id", id},
                          {"port", slot->name},
-                         {"kind", spec.kind},
+                         {"kind", order.kind},
                          {"state", "running"},
                          {"started", r.started}};
             started.push_back(jobs_[id].dump(-1, ' ', false, json::error_handler_t::replace));
@@ -254,33 +254,33 @@ bool Tray::Start(const std::vector<std::string>& names, const JobSpec& spec, std
     for (size_t k = 0; k < slots.size(); ++k) {
         Slot* slot = slots[k];
         const int64_t id = (*jobs)[k];
-        Log(slot->name + ": " + spec.kind + " started (job " + std::to_string(id) + ")");
+        Log(slot->name + ": " + order.kind + " started (job " + std::to_string(id) + ")");
         events_.Publish("job", started[k]);
         PublishPort(*slot);
-        slot->thread = std::thread([this, slot, spec, id] { RunJob(*slot, spec, id); });
+        slot->thread = std::thread([this, slot, order, id] { RunJob(*slot, order, id); });
     }
     return true;
 }
 
-void Tray::RunJob(Slot& slot, JobSpec spec, int64_t id) {
-    json result = {{"id", id}, {"port", slot.name}, {"kind", spec.kind}};
+void Tray::RunJob(Slot& slot, JobOrder order, int64_t id) {
+    json result = {{"id", id}, {"port", slot.name}, {"kind", order.kind}};
     Outcome outcome;
     Runner runner(*this, slot);
     tray::JobRecord& record = slot.record;  // this thread's alone until Finish takes the lock
-    const bool forLoad = spec.kind == "load";
+    const bool forLoad = order.kind == "load";
     tray::PortLine line;
     std::string error;
     if (!tray::MakePortLine(slot.path, forLoad, &line, &error)) {
         outcome = {tray::EXIT_USAGE, error};
     } else {
         tray::PortWork work(line, forLoad, slot.stop, runner);
-        if (spec.kind == "find") {
+        if (order.kind == "find") {
             int speed = 0;
             outcome = work.Find(&speed);
             if (outcome.exit == tray::EXIT_OK) result["speed"] = speed;
-        } else if (spec.kind == "read") {
+        } else if (order.kind == "read") {
             tray::Configuration config;
-            outcome = work.Read(spec.speed, &config);
+            outcome = work.Read(order.speed, &config);
             if (outcome.exit == tray::EXIT_OK || outcome.exit == tray::EXIT_NO_ANSWER) {
                 result["configuration"] = ConfigurationJson(config);
                 std::lock_guard<std::mutex> lock(mutex_);
@@ -294,20 +294,20 @@ void Tray::RunJob(Slot& slot, JobSpec spec, int64_t id) {
                 record.adapterNumber = slot.number;
                 record.adapterBoard = slot.board;
             }
-        } else if (spec.kind == "write") {
+        } else if (order.kind == "write") {
             tray::WriteReport report;
-            outcome = work.Write(spec.speed, spec.row, spec.ansi, &report);
+            outcome = work.Write(order.speed, order.row, order.ansi, &report);
             std::string param, index;
-            tray::RowNames(spec.row, &param, &index);
-            result["write"] = {{"row", spec.row},     {"param", param},      {"index", index},
-                               {"value", spec.value}, {"sent", report.sent}, {"refusal", report.refusal}};
+            tray::RowNames(order.row, &param, &index);
+            result["write"] = {{"row", order.row},     {"param", param},      {"index", index},
+                               {"value", order.value}, {"sent", report.sent}, {"refusal", report.refusal}};
             std::lock_guard<std::mutex> lock(mutex_);
-            record.rows.push_back({spec.row, param, index, std::string(), spec.value,
+            record.rows.push_back({order.row, param, index, std::string(), order.value,
                                    outcome.exit == tray::EXIT_OK ? std::string("written") : outcome.message});
-        } else if (spec.kind == "diff") {
+        } else if (order.kind == "diff") {
             tray::Configuration adapter;
             std::vector<tray::Difference> differences;
-            outcome = work.Diff(spec.speed, spec.file, spec.rowsGiven ? &spec.rows : nullptr, &adapter,
+            outcome = work.Diff(order.speed, order.file, order.rowsGiven ? &order.rows : nullptr, &adapter,
                                 &differences);
             if (outcome.exit == tray::EXIT_OK || outcome.exit == tray::EXIT_FAILED) {
                 json list = json::array();
@@ -316,11 +316,11 @@ void Tray::RunJob(Slot& slot, JobSpec spec, int64_t id) {
                 if (outcome.exit == tray::EXIT_FAILED)
                     outcome.message = std::to_string(differences.size()) + " rows differ";
             }
-        } else if (spec.kind == "apply") {
+        } else if (order.kind == "apply") {
             tray::Configuration adapter;
             tray::ApplyReport report;
-            outcome = work.Apply(spec.speed, spec.file, spec.rowsGiven ? &spec.rows : nullptr, spec.dryRun,
-                                 &adapter, &report);
+            outcome = work.Apply(order.speed, order.file, order.rowsGiven ? &order.rows : nullptr,
+                                 order.dryRun, &adapter, &report);
             if (report.planned) {
                 json plan = json::array(), rows = json::array(), back = json::array();
                 for (const tray::Difference& d : report.plan) plan.push_back(DifferenceJson(d));
@@ -348,16 +348,16 @@ void Tray::RunJob(Slot& slot, JobSpec spec, int64_t id) {
                 result["summary"] = report.Summary();
                 if (outcome.message.empty()) outcome.message = report.Summary();
             }
-        } else if (spec.kind == "load") {
+        } else if (order.kind == "load") {
             tray::LoadResult loaded;
-            outcome = work.Load(spec.speed, spec.program->path, spec.maxRestarts, &loaded);
+            outcome = work.Load(order.speed, order.program->path, order.maxRestarts, &loaded);
             result["load"] = {{"sent", loaded.sent},
                               {"total", loaded.total},
                               {"restarts", loaded.restarts},
                               {"seconds", static_cast<double>(loaded.milliseconds) / 1000.0},
-                              {"file", spec.program->name},
-                              {"size", spec.program->size},
-                              {"sha256", spec.program->sha256}};
+                              {"file", order.program->name},
+                              {"size", order.program->size},
+                              {"sha256", order.program->sha256}};
             if (loaded.lineFailed) result["outcome"] = "line-failed";
             if (loaded.speed != 0) result["speed"] = loaded.speed;
             std::lock_guard<std::mutex> lock(mutex_);
@@ -367,7 +367,7 @@ void Tray::RunJob(Slot& slot, JobSpec spec, int64_t id) {
             slot.total = loaded.total;
             slot.restarts = loaded.restarts;
         }
-        if (!result.contains("speed")) result["speed"] = work.Speed() != 0 ? work.Speed() : spec.speed;
+        if (!result.contains("speed")) result["speed"] = work.Speed() != 0 ? work.Speed() : order.speed;
     }
     const bool stopped = outcome.exit >= tray::EXIT_INTERRUPTED;
     if (outcome.message.empty())

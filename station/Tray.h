@@ -31,7 +31,7 @@ struct Upload {
 };
 
 // A job asked of the station, its values already checked.
-struct JobSpec {
+struct JobOrder {
     std::string kind;  // find, read, write, diff, apply, load
     int speed = 0;     // 0: search (load: the loader's default)
     // write
@@ -63,9 +63,9 @@ class Tray {
     nlohmann::json PortsJson();
     nlohmann::json PortJson(const std::string& name);
 
-    // Starts `spec` on every named port, or on none when any of them is busy: false then, with the
+    // Starts `order` on every named port, or on none when any of them is busy: false then, with the
     // busy port's running job in `*busy`. `*jobs` gets the new jobs' ids.
-    bool Start(const std::vector<std::string>& names, const JobSpec& spec, std::vector<int64_t>* jobs,
+    bool Start(const std::vector<std::string>& names, const JobOrder& order, std::vector<int64_t>* jobs,
                nlohmann::json* busy);
     // Stops the port's job as its user's stop; the job's id, or 0 when none ran.
     int64_t Stop(const std::string& name);
@@ -84,7 +84,7 @@ class Tray {
     struct Slot;
     class Runner;
     Slot* Find(const std::string& name);
-    void RunJob(Slot& slot, JobSpec spec, int64_t id);
+    void RunJob(Slot& slot, JobOrder order, int64_t id);
     void PublishPort(Slot& slot);
     nlohmann::json SnapshotLocked(const Slot& slot) const;
     void Finish(Slot& slot, int64_t id, nlohmann::json result);

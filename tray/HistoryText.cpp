@@ -24,11 +24,7 @@ bool IsDigit(char c) {
     return c >= '0' && c <= '9';
 }
 
-// Unknown numbers (negative; a speed of 0, when no line was used) are left out.
-std::string CsvNumber(int64_t n, bool known) {
-    return known ? std::to_string(n) : std::string();
-}
-
+// Unknown numbers (negative; a speed of 0, when no line was used) are null, an empty CSV field.
 Json JsonNumber(int64_t n, bool known) {
     return known ? Json(n) : Json(nullptr);
 }
@@ -116,28 +112,17 @@ bool HistoryTimeValid(const std::string& since) {
 }
 
 std::string HistoryCsv(const std::vector<JobRecord>& records) {
+    // The JSON object's fields, in the header's order, without the rows: one list of fields for both.
     std::string out = std::string(kCsvHeader) + "\n";
     for (const JobRecord& r : records) {
-        const std::string cells[] = {std::to_string(r.id),
-                                     r.started,
-                                     r.ended,
-                                     r.port,
-                                     r.kind,
-                                     r.state,
-                                     CsvNumber(r.exitCode, r.exitCode >= 0),
-                                     r.result,
-                                     r.source,
-                                     CsvNumber(r.speed, r.speed > 0),
-                                     r.adapterVersion,
-                                     r.adapterNumber,
-                                     r.adapterBoard,
-                                     r.fileName,
-                                     CsvNumber(r.fileSize, r.fileSize >= 0),
-                                     r.fileSha256,
-                                     CsvNumber(r.bytesSent, r.bytesSent >= 0),
-                                     CsvNumber(r.restarts, r.restarts >= 0)};
+        Json o = RecordObject(r);
+        o.erase("rows");
         bool first = true;
-        for (const std::string& cell : cells) {
+        for (const auto& field : o.items()) {
+            const Json& v = field.value();
+            const std::string cell = v.is_null()     ? std::string()
+                                     : v.is_string() ? v.get<std::string>()
+                                                     : v.dump();
             out += (first ? "" : ",") + CsvField(cell);
             first = false;
         }

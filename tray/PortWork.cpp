@@ -102,11 +102,14 @@ std::string PortWork::LineFailed() const {
     return "the line to " + line_.name + " failed" + (trouble.empty() ? std::string() : ": " + trouble);
 }
 
+void PortWork::MakeLink() {
+    if (link_) return;
+    link_ = std::make_unique<LinkJob>(com_, line_.number, stop_);
+    link_->afterTick = [this] { AfterTick(); };
+}
+
 Outcome PortWork::Find(int* speed) {
-    if (!link_) {
-        link_ = std::make_unique<LinkJob>(com_, line_.number, stop_);
-        link_->afterTick = [this] { AfterTick(); };
-    }
+    MakeLink();
     observer_.OnPhase(Phase::Searching, 0);
     switch (link_->Find(speed)) {
         case EXIT_OK:
@@ -129,10 +132,7 @@ Outcome PortWork::Connect(int speed) {
         int found = 0;
         return Find(&found);
     }
-    if (!link_) {
-        link_ = std::make_unique<LinkJob>(com_, line_.number, stop_);
-        link_->afterTick = [this] { AfterTick(); };
-    }
+    MakeLink();
     if (link_->OpenAt(speed) != EXIT_OK) return {EXIT_PORT, CannotOpen()};
     open_ = true;
     observer_.OnPhase(Phase::Connected, speed);

@@ -128,6 +128,8 @@ class PortWork {
     void AfterTick();
 
   private:
+    // The configurator's link over this port, made by the first job that needs it.
+    void MakeLink();
     Outcome Connect(int speed);
     Outcome ReadTable(Configuration* config);
     Outcome Stopped() const;
